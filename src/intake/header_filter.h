@@ -1,0 +1,20 @@
+// header_filter.h - read the message, write the spool, classify the message.
+//   spool_message(out, in)  copy `in` into the spool stream `out`: Received
+//                           field, kept header fields, added fields, empty
+//                           line, body; flushes `out` and returns the class.
+//                           On spool_error, errno holds the failed write's
+//                           error. Exits EX_DATAERR on a mailer-daemon Sender.
+//   author_address          canonical address of the last From field, or
+//                           nullptr; owned by the process, never freed
+//   spool_time              the instant spooling started
+#pragma once
+
+#include <cstdio>
+#include <ctime>
+
+enum class message_class { deliver = 0, list_command = 1, bounce = 2, spool_error = 3 };
+
+extern const char* author_address;
+extern std::time_t spool_time;
+
+message_class spool_message(std::FILE* out, std::FILE* in);

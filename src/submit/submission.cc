@@ -1,0 +1,227 @@
+#include "submit/submission.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <sysexits.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "driver/fatal.h"
+#include "driver/run_settings.h"
+#include "driver/spool_file.h"
+
+extern char** environ;
+
+int submissions_handed_over = 0;
+int submissions_failed = 0;
+
+namespace {
+
+constexpr std::size_t command_buffer_bytes = 32768;
+constexpr std::size_t output_buffer_bytes = 65536;
+constexpr std::size_t direct_write_bytes = 16384;  // larger spans skip the copy
+constexpr std::size_t spool_block_bytes = 1 << 18;
+
+}  // namespace
+
+struct submission {
+  int fd;              // pipe to the child, standard error with -debug, or -1
+  pid_t child;         // 0 when no child runs
+  int write_error;     // first failed write into the pipe; later writes dropped
+  bool failed;         // already reported; the MTA must not count it
+  std::size_t used;
+  char buffer[output_buffer_bytes];
+};
+
+namespace {
+
+submission the_submission;
+
+void write_all(submission& s, const char* data, std::size_t length) {
+  while (length > 0 && s.fd >= 0 && !s.write_error) {
+    ssize_t wrote = write(s.fd, data, length);
+    if (wrote < 0) {
+      if (errno == EINTR) continue;
+      s.write_error = errno;
+      return;
+    }
+    data += wrote;
+    length -= static_cast<std::size_t>(wrote);
+  }
+}
+
+void flush(submission& s) {
+  write_all(s, s.buffer, s.used);
+  s.used = 0;
+}
+
+// put - buffer small pieces; hand large spans of the spool straight to write.
+void put(submission& s, const char* data, std::size_t length) {
+  if (length > sizeof s.buffer - s.used) flush(s);
+  if (length >= direct_write_bytes) {
+    flush(s);
+    write_all(s, data, length);
+    return;
+  }
+  std::memcpy(s.buffer + s.used, data, length);
+  s.used += length;
+}
+
+// start_child - "<sendmail> -bs <flags>" run by the shell, as popen would,
+// with a pipe to its standard input. Returns the pipe's writing end or -1.
+int start_child(pid_t* child) {
+  // The administrator's flags may be long; the command is cut here, once,
+  // to what the buffer holds.
+  char command[command_buffer_bytes];
+  std::snprintf(command, sizeof command, "%s -bs %s", sendmail_program,
+                settings.sendmail_flags);
+
+  int ends[2];
+  if (pipe2(ends, O_CLOEXEC) != 0) return -1;
+
+  posix_spawn_file_actions_t actions;
+  posix_spawnattr_t attributes;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, ends[0], 0);
+  posix_spawnattr_init(&attributes);
+  // SIGPIPE is ignored here; the MTA gets the default back.
+  sigset_t defaults;
+  sigemptyset(&defaults);
+  sigaddset(&defaults, SIGPIPE);
+  posix_spawnattr_setsigdefault(&attributes, &defaults);
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
+
+  char shell_name[] = "sh", dash_c[] = "-c";
+  char* argv[] = {shell_name, dash_c, command, nullptr};
+  int error = posix_spawn(child, "/bin/sh", &actions, &attributes, argv, environ);
+  posix_spawn_file_actions_destroy(&actions);
+  posix_spawnattr_destroy(&attributes);
+  close(ends[0]);
+  if (error != 0) {
+    close(ends[1]);
+    errno = error;
+    return -1;
+  }
+  return ends[1];
+}
+
+// report_failure - one line per failed submission, saying what went wrong.
+void report_failure(const submission& s, int status) {
+  char why[64];
+  if (s.child && WIFSIGNALED(status))
+    std::snprintf(why, sizeof why, "killed by signal %d", WTERMSIG(status));
+  else if (s.child && WEXITSTATUS(status) != 0)
+    std::snprintf(why, sizeof why, "exit status %d", WEXITSTATUS(status));
+  else
+    std::snprintf(why, sizeof why, "%s", std::strerror(s.write_error));
+  std::fprintf(stderr, "skerla: sendmail failed: %s\n", why);
+}
+
+}  // namespace
+
+submission* open_submission() {
+  submission& s = the_submission;
+  s.fd = 2;
+  s.child = 0;
+  s.write_error = 0;
+  s.failed = false;
+  s.used = 0;
+  if (!settings.debug) {
+    s.fd = start_child(&s.child);
+    if (s.fd < 0) {
+      // Once an envelope went out, a retry by the MTA would send the post
+      // twice to those already served: report, count it failed, go on.
+      if (submissions_handed_over == 0)
+        fatal(EX_OSERR, "can't open pipe to sendmail: %s\n", std::strerror(errno));
+      std::fprintf(stderr, "can't open pipe to sendmail: %s\n", std::strerror(errno));
+      s.child = 0;
+      s.failed = true;
+    }
+  }
+  write_text(&s, "HELO localhost\nONEX\nMAIL FROM:<");
+  write_text(&s, settings.envelope_from);
+  write_text(&s, ">\n");
+  return &s;
+}
+
+void write_text(submission* s, std::string_view text) {
+  put(*s, text.data(), text.size());
+}
+
+void write_recipient(submission* s, const char* address) {
+  write_text(s, "RCPT TO:<");
+  write_text(s, address);
+  write_text(s, ">\n");
+}
+
+int open_spool_for_data(submission* s) {
+  int fd = open(spool_path, O_RDONLY | O_CLOEXEC);
+  if (fd >= 0) return fd;
+  if (submissions_handed_over == 0)
+    fatal(EX_NOINPUT, "can't open %s (%s)\n", spool_path, std::strerror(errno));
+  std::fprintf(stderr, "can't open %s (%s)\n", spool_path, std::strerror(errno));
+  s->failed = true;
+  return -1;
+}
+
+// The transparency rule with LF as the only line end: a full stop that
+// starts a line (the spool's first byte counts as a line start) is doubled.
+// The only state carried across blocks is whether the last byte was an LF.
+void write_stuffed_spool(submission* s, int spool_fd) {
+  static char block[spool_block_bytes];
+  bool at_line_start = true;
+  for (;;) {
+    ssize_t got = read(spool_fd, block, sizeof block);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) break;
+    const char* end = block + got;
+    const char* span = block;  // first byte not yet written
+    if (at_line_start && *block == '.') put(*s, ".", 1);
+    for (const char* p = block;
+         (p = static_cast<const char*>(std::memchr(p, '\n', end - p)));) {
+      if (++p < end && *p == '.') {
+        put(*s, span, p - span);  // through the LF
+        put(*s, ".", 1);
+        span = p;  // the line's own stop goes out with the next span
+      }
+    }
+    put(*s, span, end - span);
+    at_line_start = end[-1] == '\n';
+  }
+  if (!at_line_start) put(*s, "\n", 1);
+  close(spool_fd);
+}
+
+void send_spool_data(submission* s) {
+  int spool_fd = open_spool_for_data(s);
+  if (spool_fd < 0) return;
+  write_text(s, "DATA\n");
+  write_stuffed_spool(s, spool_fd);
+  write_text(s, ".\n");
+}
+
+bool close_submission(submission* s) {
+  write_text(s, "QUIT\n");
+  flush(*s);
+  if (settings.debug) return true;
+  int status = 0;
+  if (s->child) {
+    close(s->fd);
+    while (waitpid(s->child, &status, 0) < 0 && errno == EINTR) {
+    }
+  }
+  bool taken = !s->failed && !s->write_error && WIFEXITED(status) &&
+               WEXITSTATUS(status) == 0;
+  if (taken) {
+    ++submissions_handed_over;
+    return true;
+  }
+  if (!s->failed) report_failure(*s, status);
+  ++submissions_failed;
+  return false;
+}

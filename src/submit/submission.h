@@ -1,0 +1,34 @@
+// submission.h - one blind SMTP transaction into `sendmail -bs`.
+//   open_submission()        start "<sendmail> -bs <flags>" through the shell
+//                            (standard error with -debug) and write HELO, ONEX
+//                            and MAIL FROM; exits EX_OSERR "can't open pipe to
+//                            sendmail: %s\n" while no envelope went out yet
+//   write_recipient(s, a)    "RCPT TO:<a>\n"
+//   send_spool_data(s)       DATA, the spool dot-stuffed, "."; exits
+//                            EX_NOINPUT "can't open %s (%s)\n" while no
+//                            envelope went out yet
+//   close_submission(s)      QUIT, close, wait for the child; true when the MTA
+//                            took the transaction, else reports
+//                            "skerla: sendmail failed: %s\n" and returns false
+//   submissions_handed_over, submissions_failed   counts for the exit status
+// At most one submission is open; its storage is static. No reply is read.
+#pragma once
+
+#include <cstddef>
+#include <string_view>
+
+struct submission;
+
+extern const char sendmail_program[];  // fixed at build time
+extern int submissions_handed_over;
+extern int submissions_failed;
+
+submission* open_submission();
+void write_recipient(submission* s, const char* address);
+void send_spool_data(submission* s);
+bool close_submission(submission* s);
+
+// For the owner notice, which wraps the spool in lines of its own.
+void write_text(submission* s, std::string_view text);
+int open_spool_for_data(submission* s);  // fd, or -1: reported, s failed
+void write_stuffed_spool(submission* s, int spool_fd);  // closes spool_fd

@@ -1,0 +1,3 @@
+#include "submit/submission.h"
+
+#include <gtest/gtest.h>
