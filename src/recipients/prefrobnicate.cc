@@ -1,4 +1,97 @@
-// XXX Placeholder until the canonicalizer lands: returns its input.
 #include "recipients/prefrobnicate.h"
 
-const char* prefrobnicate(const char* text) { return text; }
+#include <cstddef>
+#include <cstdio>
+
+const char prefrobnicate_refused[] = "";
+
+namespace {
+
+constexpr std::size_t canonical_buffer_bytes = 1024;
+constexpr std::size_t longest_result_bytes = canonical_buffer_bytes - 1;
+
+char canonical_buffer[canonical_buffer_bytes];
+
+// Each state between angle brackets is its outer twin plus 3; the comment
+// and quote states fall back to the twin they came from.
+enum scan_state {
+  top_level = 0,
+  in_comment = 1,
+  in_quotes = 2,
+  in_route = 3,
+  in_route_comment = 4,
+  in_route_quotes = 5,
+};
+
+bool is_white(unsigned char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
+
+const char* refuse(const char* text) {
+  std::fprintf(stderr, "prefrobnicate: line too long \"%s\"\n", text);
+  return prefrobnicate_refused;
+}
+
+}  // namespace
+
+const char* prefrobnicate(const char* text) {
+  const auto* in = reinterpret_cast<const unsigned char*>(text);
+  char* out = canonical_buffer;
+  std::size_t length = 0;
+  int state = top_level;
+  int comment_depth = 0;
+
+  // The length test comes before every byte, whatever the byte would do, so
+  // a full buffer refuses even white space or a closing bracket. A backslash
+  // pair taken at length 1022 is the one way past 1023; the end test sees it.
+  for (; *in; ++in) {
+    if (length >= longest_result_bytes) return refuse(text);
+    unsigned char c = *in;
+    switch (state) {
+      case top_level:
+      case in_route:
+        if (c == '<') {
+          if (state == in_route) {
+            out[length++] = static_cast<char>(c);
+          } else {
+            length = 0;  // the display name goes
+            state = in_route;
+          }
+        } else if (c == '>') {
+          if (state == in_route) goto scan_ended;  // the first route wins
+          out[length++] = static_cast<char>(c);
+        } else if (c == '(') {
+          comment_depth = 1;
+          state += in_comment;
+        } else if (c == '"') {
+          out[length++] = static_cast<char>(c);
+          state += in_quotes;
+        } else if (c == '\\') {
+          out[length++] = static_cast<char>(c);
+          if (in[1]) out[length++] = static_cast<char>(*++in);
+        } else if (!is_white(c)) {
+          out[length++] = static_cast<char>(c);
+        }
+        break;
+      case in_quotes:
+      case in_route_quotes:
+        out[length++] = static_cast<char>(c);
+        if (c == '"')
+          state -= in_quotes;
+        else if (c == '\\' && in[1])
+          out[length++] = static_cast<char>(*++in);
+        break;
+      default:  // in_comment, in_route_comment
+        if (c == '(') {
+          ++comment_depth;
+        } else if (c == ')') {
+          if (--comment_depth == 0) state -= in_comment;
+        } else if (c == '\\' && in[1]) {
+          ++in;
+        }
+        break;
+    }
+  }
+scan_ended:
+  if (length > longest_result_bytes) return refuse(text);
+  out[length] = '\0';
+  return canonical_buffer;
+}

@@ -2,9 +2,14 @@
 //   prefrobnicate(text)  drops comments, white space and any display name,
 //                        keeps quoted strings and backslash pairs as written;
 //                        result in a static buffer overwritten by the next
-//                        call, or a constant "" after writing
+//                        call, or prefrobnicate_refused after writing
 //                        "prefrobnicate: line too long \"%s\"\n" when the
 //                        result would exceed 1023 bytes
+//   prefrobnicate_refused  the constant "" of a refusal, told apart from an
+//                        empty address by its pointer
+// No allocation; the input is never written.
 #pragma once
+
+extern const char prefrobnicate_refused[];
 
 const char* prefrobnicate(const char* text);
