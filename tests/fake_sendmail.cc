@@ -7,6 +7,7 @@
 //                        in $FAKE_SENDMAIL_LOG.count); missing ones are "ok":
 //                        ok | exit=N | signal=N (after 4096 bytes of input)
 //                        | refuse (answers 550 to every RCPT)
+//                        | early (exits 0 at once, reading nothing)
 #include <signal.h>
 #include <unistd.h>
 
@@ -59,6 +60,7 @@ int main(int argc, char** argv) {
   int kill_signal = mode.rfind("signal=", 0) == 0 ? std::atoi(mode.c_str() + 7) : 0;
   int exit_status = mode.rfind("exit=", 0) == 0 ? std::atoi(mode.c_str() + 5) : 0;
 
+  if (mode == "early") return 0;
   reply("220 localhost ESMTP stand-in\n");
   char* line = nullptr;
   std::size_t capacity = 0;

@@ -111,12 +111,17 @@ int start_child(pid_t* child) {
 }
 
 // report_failure - one line per failed submission, saying what went wrong.
+// The shell runs sendmail as its own child and tells of a sendmail killed by
+// signal N with the status 128 + N, which is read back as the signal.
 void report_failure(const submission& s, int status) {
   char why[64];
+  int exit_status = WIFEXITED(status) ? WEXITSTATUS(status) : 0;
   if (s.child && WIFSIGNALED(status))
     std::snprintf(why, sizeof why, "killed by signal %d", WTERMSIG(status));
-  else if (s.child && WEXITSTATUS(status) != 0)
-    std::snprintf(why, sizeof why, "exit status %d", WEXITSTATUS(status));
+  else if (s.child && exit_status > 128 && exit_status - 128 < NSIG)
+    std::snprintf(why, sizeof why, "killed by signal %d", exit_status - 128);
+  else if (s.child && exit_status != 0)
+    std::snprintf(why, sizeof why, "exit status %d", exit_status);
   else
     std::snprintf(why, sizeof why, "%s", std::strerror(s.write_error));
   std::fprintf(stderr, "skerla: sendmail failed: %s\n", why);
