@@ -7,6 +7,9 @@
 //   author_address          canonical address of the last From field, or
 //                           nullptr; owned by the process, never freed
 //   spool_time              the instant spooling started
+// Every byte of a kept field and of the body reaches the spool, NUL bytes and
+// fields of any length included; the rules look at a field's first 32767
+// bytes, up to any NUL.
 #pragma once
 
 #include <cstdio>
