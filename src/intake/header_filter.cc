@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 
 #include "driver/fatal.h"
@@ -24,6 +25,8 @@ constexpr int field_buffer_bytes = 32768;
 constexpr int body_lines_scanned = 5;
 constexpr int most_body_lines_of_command = 7;
 constexpr std::size_t longest_from_text = 1023;  // colon and line end included
+
+char author_buffer[longest_from_text + 1];
 
 enum class rule {
   approved, content_type, drop, from, list_field, message_id, reply_to, keep,
@@ -134,10 +137,13 @@ field_fate fate_of_field(intake& s, const char* text) {
       case rule::drop:
         return field_fate::drop;
       case rule::from:
-        // Within the limit prefrobnicate never refuses the value.
         author_address = nullptr;
-        if (std::strlen(value - 1) <= longest_from_text)
-          author_address = strdup(prefrobnicate(value));
+        if (std::strlen(value - 1) <= longest_from_text) {
+          // Within the limit prefrobnicate never refuses, and its result, no
+          // longer than its input, fits; one buffer serves every From field.
+          std::snprintf(author_buffer, sizeof author_buffer, "%s", prefrobnicate(value));
+          author_address = author_buffer;
+        }
         return field_fate::keep;
       case rule::list_field:
         return settings.delete_list_headers ? field_fate::drop : field_fate::unmatched;
@@ -199,8 +205,83 @@ void body_line(intake& s, char* line, std::size_t length) {
 // line's first other byte tells whether it is a field or the header's end.
 enum class field_state { keep, drop, blank_on_trial, header_end_line };
 
+// header_loop - write the kept fields; return the bytes of the last piece
+// that come after the line that ended the header (body lines that the reader
+// folded into it), with their count in *rest_length.
 char* header_loop(intake& s, message_input& input, char* field_buffer,
-                  std::size_t* rest_length);
+                  std::size_t* rest_length) {
+  char* rest = nullptr;
+  *rest_length = 0;
+  field_state state = field_state::keep;
+  bool line_open = false;  // the last header byte written is not an LF
+  long trial_start = -1;   // spool offset of a blank field on trial
+  bool trial_line_open = false;
+  header_piece piece;
+  for (;;) {
+    const bool continues = piece.cut;
+    piece = read_header_field(field_buffer, field_buffer_bytes, input, continues);
+    if (!piece.text) break;
+    char* text = piece.text;
+    std::size_t line_end_from = 0;
+
+    // The default rule ends the header at a line of SP and TAB, or at one
+    // whose first other byte is CR (a CR LF header's empty line) or NUL.
+    // A cut piece of blanks alone does not say yet which it is.
+    bool decide_default = false;
+    if (!continues) {
+      switch (fate_of_field(s, text)) {
+        case field_fate::keep: state = field_state::keep; break;
+        case field_fate::drop: state = field_state::drop; break;
+        case field_fate::unmatched:
+          state = field_state::keep;
+          decide_default = true;
+          break;
+      }
+    } else {
+      decide_default = state == field_state::blank_on_trial;
+    }
+    if (decide_default) {
+      std::size_t blank = std::strspn(text, " \t");
+      if (blank == piece.length && piece.cut) {
+        if (state != field_state::blank_on_trial) {
+          state = field_state::blank_on_trial;
+          trial_start = std::ftell(s.out);
+          trial_line_open = line_open;
+        }
+      } else if (blank < piece.length && !ends_header(text[blank])) {
+        state = field_state::keep;
+      } else {
+        if (state == field_state::blank_on_trial) {
+          // It was the header's end after all: take back what was written.
+          if (std::fseek(s.out, trial_start, SEEK_SET) != 0 && !s.write_error)
+            s.write_error = errno;
+          s.spool_rewound = true;
+          line_open = trial_line_open;
+        }
+        state = field_state::header_end_line;
+        line_end_from = blank;
+      }
+    }
+
+    if (state == field_state::keep || state == field_state::blank_on_trial) {
+      put(s, text, piece.length);
+      line_open = text[piece.length - 1] != '\n';
+    } else if (state == field_state::header_end_line) {
+      auto* lf = static_cast<char*>(
+          std::memchr(text + line_end_from, '\n', piece.length - line_end_from));
+      if (lf) {
+        rest = lf + 1;
+        *rest_length = piece.length - static_cast<std::size_t>(rest - text);
+        break;
+      }
+      if (!piece.cut) break;  // the input ended on that line
+    }
+  }
+  // Input that ends inside a kept field: close its line, so the added fields
+  // do not run on from it.
+  if (line_open) put(s, "\n", 1);
+  return rest;
+}
 
 }  // namespace
 
@@ -256,82 +337,3 @@ message_class spool_message(std::FILE* out, std::FILE* in) {
   }
   return message_class::deliver;
 }
-
-namespace {
-
-// header_loop - write the kept fields; return the bytes of the last piece
-// that come after the line that ended the header (body lines that the reader
-// folded into it), with their count in *rest_length.
-char* header_loop(intake& s, message_input& input, char* field_buffer,
-                  std::size_t* rest_length) {
-  char* rest = nullptr;
-  *rest_length = 0;
-  field_state state = field_state::keep;
-  bool line_open = false;  // the last header byte written is not an LF
-  long trial_start = -1;   // spool offset of a blank field on trial
-  bool trial_line_open = false;
-  header_piece piece;
-  for (;;) {
-    const bool continues = piece.cut;
-    piece = read_header_field(field_buffer, field_buffer_bytes, input, continues);
-    if (!piece.text) break;
-    char* text = piece.text;
-    std::size_t line_end_from = 0;
-
-    // The default rule ends the header at a line of SP and TAB, or at one
-    // whose first other byte is CR (a CR LF header's empty line) or NUL.
-    // A cut piece of blanks alone does not say yet which it is.
-    bool decide_default = false;
-    if (!continues) {
-      switch (fate_of_field(s, text)) {
-        case field_fate::keep: state = field_state::keep; break;
-        case field_fate::drop: state = field_state::drop; break;
-        case field_fate::unmatched: decide_default = true; break;
-      }
-    } else {
-      decide_default = state == field_state::blank_on_trial;
-    }
-    if (decide_default) {
-      std::size_t blank = std::strspn(text, " \t");
-      if (blank == piece.length && piece.cut) {
-        if (state != field_state::blank_on_trial) {
-          state = field_state::blank_on_trial;
-          trial_start = std::ftell(s.out);
-          trial_line_open = line_open;
-        }
-      } else if (blank < piece.length && !ends_header(text[blank])) {
-        state = field_state::keep;
-      } else {
-        if (state == field_state::blank_on_trial) {
-          // It was the header's end after all: take back what was written.
-          if (std::fseek(s.out, trial_start, SEEK_SET) != 0 && !s.write_error)
-            s.write_error = errno;
-          s.spool_rewound = true;
-          line_open = trial_line_open;
-        }
-        state = field_state::header_end_line;
-        line_end_from = blank;
-      }
-    }
-
-    if (state == field_state::keep || state == field_state::blank_on_trial) {
-      put(s, text, piece.length);
-      line_open = text[piece.length - 1] != '\n';
-    } else if (state == field_state::header_end_line) {
-      auto* lf = static_cast<char*>(
-          std::memchr(text + line_end_from, '\n', piece.length - line_end_from));
-      if (lf) {
-        rest = lf + 1;
-        *rest_length = piece.length - static_cast<std::size_t>(rest - text);
-        break;
-      }
-      if (!piece.cut) break;  // the input ended on that line
-    }
-  }
-  // Input that ends inside a kept field: close its line, so the added fields
-  // do not run on from it.
-  if (line_open) put(s, "\n", 1);
-  return rest;
-}
-
-}  // namespace
