@@ -1,20 +1,18 @@
 #include "intake/header_filter.h"
 
-#include <sysexits.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 
-#include "driver/fatal.h"
 #include "driver/run_settings.h"
 #include "intake/added_fields.h"
 #include "intake/header_field_reader.h"
 #include "intake/header_notes.h"
+#include "intake/header_rules.h"
 #include "intake/keywords.h"
 #include "intake/message_input.h"
-#include "recipients/prefrobnicate.h"
 
 const char* author_address = nullptr;
 std::time_t spool_time = 0;
@@ -24,73 +22,9 @@ namespace {
 constexpr int field_buffer_bytes = 32768;
 constexpr int body_lines_scanned = 5;
 constexpr int most_body_lines_of_command = 7;
-constexpr std::size_t longest_from_text = 1023;  // colon and line end included
-
-char author_buffer[longest_from_text + 1];
-
-enum class rule {
-  approved, content_type, drop, from, list_field, message_id, reply_to, keep,
-  return_path, sender, subject, report_type,
-};
-
-struct header_rule {
-  const char* name;
-  rule action;
-};
-
-constexpr header_rule header_rules[] = {
-    {"approved", rule::approved},
-    {"content-type", rule::content_type},
-    {"content-length", rule::drop},
-    {"disposition-notification-to", rule::drop},
-    {"errors-to", rule::drop},
-    {"from", rule::from},
-    {"list-archive", rule::list_field},
-    {"list-help", rule::list_field},
-    {"list-id", rule::list_field},
-    {"list-owner", rule::list_field},
-    {"list-post", rule::list_field},
-    {"list-subscribe", rule::list_field},
-    {"list-unsubscribe", rule::list_field},
-    {"mail-followup-to", rule::drop},
-    {"message-id", rule::message_id},
-    {"precedence", rule::drop},
-    {"reply-to", rule::reply_to},
-    {"resent-to", rule::keep},
-    {"return-path", rule::return_path},
-    {"return-receipt-to", rule::drop},
-    {"sender", rule::sender},
-    {"subject", rule::subject},
-    {"transport-options", rule::drop},
-    {"x-confirm-reading-to", rule::drop},
-    {"x-pmrqc", rule::drop},
-    {"x-report-type", rule::report_type},
-};
-
-const char* const subject_command_words[] = {"subscribe", "unsubscribe", "help"};
-
-const char* const bounce_subject_phrases[] = {
-    "automatic log from mail gateway", "delivery confirmation", "delivery error",
-    "delivery failure", "delivery problems", "delivery report", "delivery status",
-    "failed mail", "mail failure", "mail system problem", "message delayed",
-    "non-delivery of:", "non-delivery notification", "non-delivery report",
-    "nondelivery notification", "rcpt:", "receipt confirmation", "returned mail",
-    "service message", "undeliverable mail", "undeliverable message",
-    "undelivered mail", "waiting mail", "warning from uucp", "warning message",
-    "warning: cannot send mail",
-};
 
 const char* const body_command_phrases[] = {"delete me", "remove me", "subscribe",
                                             "unsubscribe"};
-
-const char* const daemon_return_paths[] = {"mailer-daemon", "mmdf", "uucp"};
-
-template <std::size_t n>
-bool contains_any_word(const char* text, const char* const (&words)[n]) {
-  for (const char* word : words)
-    if (contains_word(text, word)) return true;
-  return false;
-}
 
 // One spooling: the stream, the first failed write's errno, what was seen.
 struct intake {
@@ -112,79 +46,6 @@ void note_stream_error(intake& s) {
   if (std::ferror(s.out) && !s.write_error) s.write_error = errno ? errno : EIO;
 }
 
-enum class field_fate { keep, drop, unmatched };
-
-// fate_of_field - the rules, on a field's first piece; they see the piece
-// up to any NUL byte in it.
-field_fate fate_of_field(intake& s, const char* text) {
-  // The mailbox separator, and a From field with a space before its colon.
-  if (std::strncmp(text, "From ", 5) == 0) return field_fate::drop;
-  if (field_name_is("to", text) || field_name_is("cc", text) || field_name_is("bcc", text)) {
-    s.notes.recipient_field_seen = true;
-    return field_fate::keep;
-  }
-  for (const header_rule& r : header_rules) {
-    if (!field_name_is(r.name, text)) continue;
-    const char* value = std::strchr(text, ':') + 1;
-    switch (r.action) {
-      case rule::approved:
-        s.notes.approved_seen = true;
-        return field_fate::drop;
-      case rule::content_type:
-        value += std::strspn(value, " \t");
-        if (std::strncmp(value, "multipart/report", 16) == 0) s.notes.bounce_seen = true;
-        return field_fate::keep;
-      case rule::drop:
-        return field_fate::drop;
-      case rule::from:
-        author_address = nullptr;
-        if (std::strlen(value - 1) <= longest_from_text) {
-          // Within the limit prefrobnicate never refuses, and its result, no
-          // longer than its input, fits; one buffer serves every From field.
-          std::snprintf(author_buffer, sizeof author_buffer, "%s", prefrobnicate(value));
-          author_address = author_buffer;
-        }
-        return field_fate::keep;
-      case rule::list_field:
-        return settings.delete_list_headers ? field_fate::drop : field_fate::unmatched;
-      case rule::message_id:
-        s.notes.message_id_seen = true;
-        return field_fate::keep;
-      case rule::reply_to:
-        if (settings.force_reply_to) return field_fate::drop;
-        s.notes.reply_to_seen = true;
-        return field_fate::keep;
-      case rule::keep:
-        return field_fate::keep;
-      case rule::return_path: {
-        const char* address = prefrobnicate(value);
-        bool from_daemon = !*address;
-        for (const char* prefix : daemon_return_paths)
-          from_daemon = from_daemon || has_prefix(address, prefix);
-        if (!from_daemon) return field_fate::drop;
-        s.notes.bounce_seen = true;
-        return field_fate::keep;
-      }
-      case rule::sender:
-        if (contains_word(value, "mailer-daemon@"))
-          fatal(EX_DATAERR, "skerla: refusing to forward bounced mail to the list\n");
-        return field_fate::keep;
-      case rule::subject:
-        for (const char* word : subject_command_words)
-          if (leading_word_is(value, word)) {
-            s.notes.command_seen = true;
-            return field_fate::keep;
-          }
-        if (contains_any_word(value, bounce_subject_phrases)) s.notes.bounce_seen = true;
-        return field_fate::keep;
-      case rule::report_type:
-        if (contains_word(value, "nondelivery")) s.notes.bounce_seen = true;
-        return field_fate::keep;
-    }
-  }
-  return field_fate::unmatched;
-}
-
 bool ends_header(char c) { return c == '\n' || c == '\r' || c == '\0'; }
 
 // body_line - copy one body line; the first few are searched for commands.
@@ -193,7 +54,11 @@ void body_line(intake& s, char* line, std::size_t length) {
   if (s.body_lines < body_lines_scanned && !s.notes.command_seen) {
     char saved = line[length];
     line[length] = '\0';
-    if (contains_any_word(line, body_command_phrases)) s.notes.command_seen = true;
+    for (const char* phrase : body_command_phrases)
+      if (contains_word(line, phrase)) {
+        s.notes.command_seen = true;
+        break;
+      }
     line[length] = saved;
   }
   ++s.body_lines;
@@ -229,7 +94,7 @@ char* header_loop(intake& s, message_input& input, char* field_buffer,
     // A cut piece of blanks alone does not say yet which it is.
     bool decide_default = false;
     if (!continues) {
-      switch (fate_of_field(s, text)) {
+      switch (fate_of_field(s.notes, text)) {
         case field_fate::keep: state = field_state::keep; break;
         case field_fate::drop: state = field_state::drop; break;
         case field_fate::unmatched:
