@@ -92,6 +92,7 @@ int main(int argc, char** argv) {
       reply("250 ok\n");
     }
   }
+  std::free(line);
   if (log) std::fclose(log);
   return exit_status;
 }
