@@ -52,6 +52,14 @@ std::string capture(int fd, Work work) {
 const std::string head =
     "HELO localhost\nONEX\nMAIL FROM:<list-bounces@example.org>\nRCPT TO:<a@b.example>\n";
 
+// One whole envelope to a@b.example; returns close_submission's verdict.
+bool envelope() {
+  submission* s = open_submission();
+  write_recipient(s, "a@b.example");
+  send_spool_data(s);
+  return close_submission(s);
+}
+
 class submission_test : public testing::Test {
  protected:
   void SetUp() override {
@@ -71,14 +79,6 @@ class submission_test : public testing::Test {
     unlink(spool_path);
     unlink(log_path.c_str());
     unlink((log_path + ".count").c_str());
-  }
-
-  // One whole envelope to a@b.example; returns close_submission's verdict.
-  bool envelope() {
-    submission* s = open_submission();
-    write_recipient(s, "a@b.example");
-    send_spool_data(s);
-    return close_submission(s);
   }
 
   std::string log_path;
@@ -186,7 +186,11 @@ TEST_F(submission_test, before_any_envelope_went_out_failures_end_the_run) {
               testing::EndsWith("can't open " + missing + " (No such file or directory)\n"));
   settings.debug = 0;
   auto without_descriptors = [&] {
-    rlimit few = {3, 3};  // no descriptor left for the pipe
+    static rlimit saved;
+    getrlimit(RLIMIT_NOFILE, &saved);
+    // Give the descriptors back at exit, for the sanitizers' own reports.
+    std::atexit([] { setrlimit(RLIMIT_NOFILE, &saved); });
+    rlimit few = {3, saved.rlim_max};  // no descriptor left for the pipe
     setrlimit(RLIMIT_NOFILE, &few);
     envelope();
   };
