@@ -98,8 +98,7 @@ void deliver_in_envelopes() {
       if (s) finish_envelope(s);
       s = open_submission();
     }
-    write_address(r, address);
-    write_recipient(s, address);
+    write_recipient(s, {address, write_address(r, address)});
     previous_key = key;
   }
   finish_envelope(s);

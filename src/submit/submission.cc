@@ -158,10 +158,22 @@ void write_text(submission* s, std::string_view text) {
   put(*s, text.data(), text.size());
 }
 
-void write_recipient(submission* s, const char* address) {
-  write_text(s, "RCPT TO:<");
-  write_text(s, address);
-  write_text(s, ">\n");
+// One line per subscriber: composed in the buffer with a single check.
+void write_recipient(submission* s, std::string_view address) {
+  constexpr std::string_view open = "RCPT TO:<", close = ">\n";
+  std::size_t length = open.size() + address.size() + close.size();
+  if (length > sizeof s->buffer - s->used) flush(*s);
+  if (length > sizeof s->buffer) {
+    write_text(s, open);
+    write_text(s, address);
+    write_text(s, close);
+    return;
+  }
+  char* out = s->buffer + s->used;
+  std::memcpy(out, open.data(), open.size());
+  std::memcpy(out + open.size(), address.data(), address.size());
+  std::memcpy(out + open.size() + address.size(), close.data(), close.size());
+  s->used += length;
 }
 
 int open_spool_for_data(submission* s) {
@@ -197,6 +209,8 @@ void write_stuffed_spool(submission* s, int spool_fd) {
     }
     put(*s, span, end - span);
     at_line_start = end[-1] == '\n';
+    // A regular file reads short only at its end: spare the extra call.
+    if (got < static_cast<ssize_t>(sizeof block)) break;
   }
   if (!at_line_start) put(*s, "\n", 1);
   close(spool_fd);

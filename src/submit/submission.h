@@ -24,7 +24,7 @@ extern int submissions_handed_over;
 extern int submissions_failed;
 
 submission* open_submission();
-void write_recipient(submission* s, const char* address);
+void write_recipient(submission* s, std::string_view address);
 void send_spool_data(submission* s);
 bool close_submission(submission* s);
 
