@@ -91,6 +91,7 @@ struct stuffing_case {
 
 TEST_F(submission_test, dot_stuffs_with_lf_as_the_only_line_end) {
   const std::string block(262143, 'a');  // one byte short of the read block
+  const std::string window(262144 + 4194304 - 1, 'w');  // ... and of the first mapped window
   const stuffing_case cases[] = {
       {"", ""},
       {"a\n", "a\n"},
@@ -103,6 +104,7 @@ TEST_F(submission_test, dot_stuffs_with_lf_as_the_only_line_end) {
       {"\xff.\n.\xfe", "\xff.\n..\xfe\n"},
       {block + "\n.x\n", block + "\n..x\n"},   // LF ends one read block, "." starts the next
       {block + "a.\n", block + "a.\n"},         // a stop that starts a block mid-line
+      {window + "\n.y\n.", window + "\n..y\n..\n"},  // the same across mapped windows
       {std::string(20000, 'b') + "\n." + std::string(20000, 'c'),
        std::string(20000, 'b') + "\n.." + std::string(20000, 'c') + "\n"},
   };
