@@ -6,7 +6,7 @@
 //   FAKE_SENDMAIL_MODES  comma list, one mode per invocation in order (counted
 //                        in $FAKE_SENDMAIL_LOG.count); missing ones are "ok":
 //                        ok | exit=N | signal=N (after 4096 bytes of input)
-//                        | refuse (answers 550 to every RCPT)
+//                        | refuse (answers 550 to every RCPT, 554 to DATA)
 //                        | early (exits 0 at once, reading nothing)
 #include <signal.h>
 #include <unistd.h>
@@ -81,6 +81,8 @@ int main(int argc, char** argv) {
       }
     } else if (std::strncmp(line, "ONEX", 4) == 0) {
       reply("500 unrecognized command\n");
+    } else if (std::strncmp(line, "DATA", 4) == 0 && mode == "refuse") {
+      reply("554 no valid recipients\n");  // what follows is read as commands
     } else if (std::strncmp(line, "DATA", 4) == 0) {
       in_data = true;
       reply("354 go ahead\n");

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <poll.h>
 #include <spawn.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -22,6 +23,7 @@
 #include "driver/fatal.h"
 #include "driver/run_settings.h"
 #include "driver/spool_file.h"
+#include "submit/smtp_replies.h"
 
 extern char** environ;
 
@@ -43,6 +45,9 @@ struct submission {
   pid_t child;         // 0 when no child runs
   int write_error;     // first failed write into the pipe; later writes dropped
   bool failed;         // already reported; the MTA must not count it
+  bool data_refused;   // DATA was not answered 354: the message was held back
+  int commands;        // command lines written, for finding DATA's answer
+  reply_reader replies;  // the child's standard output
   std::size_t used;
   char buffer[output_buffer_bytes];
 };
@@ -51,11 +56,36 @@ namespace {
 
 submission the_submission;
 
+void stop_reading_replies(submission& s) {
+  close(s.replies.fd);
+  s.replies.fd = -1;
+}
+
+// wait_for_child - until the pipe to the child takes more, or (wanting_reply)
+// until an answer comes; meanwhile its answers are read and passed on, so a
+// child blocked on writing them never stalls the dialogue.
+void wait_for_child(submission& s, bool wanting_reply) {
+  pollfd watch[2] = {{s.replies.fd, POLLIN, 0}, {wanting_reply ? -1 : s.fd, POLLOUT, 0}};
+  if (s.replies.fd < 0 && wanting_reply) return;
+  if (poll(watch, 2, -1) < 0) return;
+  if (watch[0].revents && read_replies(s.replies) == 0) stop_reading_replies(s);
+}
+
+// write_some - one write of the pieces, waiting while the pipe is full.
+ssize_t write_some(submission& s, const iovec* pieces, int count) {
+  for (;;) {
+    ssize_t wrote = writev(s.fd, pieces, count);
+    if (wrote >= 0 || errno == EINTR) return wrote < 0 ? 0 : wrote;
+    if (errno != EAGAIN) return -1;
+    wait_for_child(s, false);
+  }
+}
+
 void write_all(submission& s, const char* data, std::size_t length) {
   while (length > 0 && s.fd >= 0 && !s.write_error) {
-    ssize_t wrote = write(s.fd, data, length);
+    iovec piece{const_cast<char*>(data), length};
+    ssize_t wrote = write_some(s, &piece, 1);
     if (wrote < 0) {
-      if (errno == EINTR) continue;
       s.write_error = errno;
       return;
     }
@@ -99,9 +129,8 @@ struct gathered_write {
     int left = count;
     count = 0;
     while (left > 0 && s.fd >= 0 && !s.write_error) {
-      ssize_t wrote = writev(s.fd, next, left);
+      ssize_t wrote = write_some(s, next, left);
       if (wrote < 0) {
-        if (errno == EINTR) continue;
         s.write_error = errno;
         return;
       }
@@ -136,21 +165,31 @@ const char* next_line_start_stop(const char* from, const char* end) {
 }
 
 // start_child - "<sendmail> -bs <flags>" run by the shell, as popen would,
-// with a pipe to its standard input. Returns the pipe's writing end or -1.
-int start_child(pid_t* child) {
+// with a pipe to its standard input and one from its standard output. Both
+// of our ends are non-blocking: writing waits in poll, reading its answers.
+// False, with errno set, when the child cannot be started.
+bool start_child(submission& s) {
   // The administrator's flags may be long; the command is cut here, once,
   // to what the buffer holds.
   char command[command_buffer_bytes];
   std::snprintf(command, sizeof command, "%s -bs %s", sendmail_program,
                 settings.sendmail_flags);
 
-  int ends[2];
-  if (pipe2(ends, O_CLOEXEC) != 0) return -1;
+  int to_child[2], from_child[2];
+  if (pipe2(to_child, O_CLOEXEC) != 0) return false;
+  if (pipe2(from_child, O_CLOEXEC) != 0) {
+    int error = errno;
+    close(to_child[0]);
+    close(to_child[1]);
+    errno = error;
+    return false;
+  }
 
   posix_spawn_file_actions_t actions;
   posix_spawnattr_t attributes;
   posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, ends[0], 0);
+  posix_spawn_file_actions_adddup2(&actions, to_child[0], 0);
+  posix_spawn_file_actions_adddup2(&actions, from_child[1], 1);
   posix_spawnattr_init(&attributes);
   // SIGPIPE is ignored here; the MTA gets the default back.
   sigset_t defaults;
@@ -161,30 +200,76 @@ int start_child(pid_t* child) {
 
   char shell_name[] = "sh", dash_c[] = "-c";
   char* argv[] = {shell_name, dash_c, command, nullptr};
-  int error = posix_spawn(child, "/bin/sh", &actions, &attributes, argv, environ);
+  int error = posix_spawn(&s.child, "/bin/sh", &actions, &attributes, argv, environ);
   posix_spawn_file_actions_destroy(&actions);
   posix_spawnattr_destroy(&attributes);
-  close(ends[0]);
+  close(to_child[0]);
+  close(from_child[1]);
   if (error != 0) {
-    close(ends[1]);
+    close(to_child[1]);
+    close(from_child[0]);
+    s.child = 0;
     errno = error;
-    return -1;
+    return false;
   }
-  return ends[1];
+  fcntl(to_child[1], F_SETFL, O_NONBLOCK);
+  fcntl(from_child[0], F_SETFL, O_NONBLOCK);
+  s.fd = to_child[1];
+  s.replies.fd = from_child[0];
+  return true;
+}
+
+// data_accepted - after "DATA\n": wait for its answer. A message written
+// after a refused DATA would be read as commands by the MTA.
+bool data_accepted(submission& s) {
+  if (settings.debug) return true;
+  s.replies.watched = ++s.commands + 1;  // the greeting comes first
+  flush(s);
+  while (s.replies.fd >= 0 && s.replies.finals < s.replies.watched && !s.write_error)
+    wait_for_child(s, true);
+  s.data_refused = s.replies.finals < s.replies.watched ||
+                   std::strncmp(s.replies.watched_reply, "354", 3) != 0;
+  return !s.data_refused;
+}
+
+// finish_child - after QUIT: let the child say its last, and reap it. Its
+// answers are read until it ends the output or has exited.
+int finish_child(submission& s) {
+  close(s.fd);
+  s.fd = -1;
+  int status = 0;
+  bool reaped = false;
+  while (s.replies.fd >= 0 && !reaped) {
+    pollfd watch{s.replies.fd, POLLIN, 0};
+    int ready = poll(&watch, 1, 100);
+    if (ready > 0 && read_replies(s.replies) == 0) stop_reading_replies(s);
+    if (ready == 0) reaped = waitpid(s.child, &status, WNOHANG) == s.child;
+  }
+  while (!reaped && waitpid(s.child, &status, 0) < 0 && errno == EINTR) {
+  }
+  // Whatever a process left behind it still says is passed on, unwaited.
+  while (s.replies.fd >= 0 && read_replies(s.replies) == 1) {
+  }
+  if (s.replies.fd >= 0) stop_reading_replies(s);
+  return status;
 }
 
 // report_failure - one line per failed submission, saying what went wrong.
 // The shell runs sendmail as its own child and tells of a sendmail killed by
 // signal N with the status 128 + N, which is read back as the signal.
 void report_failure(const submission& s, int status) {
-  char why[64];
+  char why[160];
   int exit_status = WIFEXITED(status) ? WEXITSTATUS(status) : 0;
   if (s.child && WIFSIGNALED(status))
     std::snprintf(why, sizeof why, "killed by signal %d", WTERMSIG(status));
   else if (s.child && exit_status > 128 && exit_status - 128 < NSIG)
     std::snprintf(why, sizeof why, "killed by signal %d", exit_status - 128);
+  else if (s.data_refused && s.replies.watched_reply[0])
+    std::snprintf(why, sizeof why, "%s", s.replies.watched_reply);
   else if (s.child && exit_status != 0)
     std::snprintf(why, sizeof why, "exit status %d", exit_status);
+  else if (s.data_refused)
+    std::snprintf(why, sizeof why, "no answer to DATA");
   else
     std::snprintf(why, sizeof why, "%s", std::strerror(s.write_error));
   std::fprintf(stderr, "skerla: sendmail failed: %s\n", why);
@@ -223,16 +308,18 @@ submission* open_submission() {
   s.child = 0;
   s.write_error = 0;
   s.failed = false;
+  s.data_refused = false;
+  s.commands = 3;  // HELO, ONEX, MAIL
+  s.replies = reply_reader{};
   s.used = 0;
   if (!settings.debug) {
-    s.fd = start_child(&s.child);
-    if (s.fd < 0) {
+    s.fd = -1;
+    if (!start_child(s)) {
       // Once an envelope went out, a retry by the MTA would send the post
       // twice to those already served: report, count it failed, go on.
       if (submissions_handed_over == 0)
         fatal(EX_OSERR, "can't open pipe to sendmail: %s\n", std::strerror(errno));
       std::fprintf(stderr, "can't open pipe to sendmail: %s\n", std::strerror(errno));
-      s.child = 0;
       s.failed = true;
     }
   }
@@ -252,11 +339,13 @@ void write_recipient(submission* s, std::string_view address) {
   std::size_t length = open.size() + address.size() + close.size();
   if (length > sizeof s->buffer - s->used) flush(*s);
   if (length > sizeof s->buffer) {
+    ++s->commands;
     write_text(s, open);
     write_text(s, address);
     write_text(s, close);
     return;
   }
+  ++s->commands;
   char* out = s->buffer + s->used;
   std::memcpy(out, open.data(), open.size());
   std::memcpy(out + open.size(), address.data(), address.size());
@@ -302,28 +391,29 @@ void write_stuffed_spool(submission* s, int spool_fd) {
     if (lseek(spool_fd, offset, SEEK_SET) != offset) break;
   }
   if (!at_line_start) put(*s, "\n", 1);
-  close(spool_fd);
+}
+
+bool start_data(submission* s) {
+  write_text(s, "DATA\n");
+  return data_accepted(*s);
 }
 
 void send_spool_data(submission* s) {
   int spool_fd = open_spool_for_data(s);
   if (spool_fd < 0) return;
-  write_text(s, "DATA\n");
-  write_stuffed_spool(s, spool_fd);
-  write_text(s, ".\n");
+  if (start_data(s)) {
+    write_stuffed_spool(s, spool_fd);
+    write_text(s, ".\n");
+  }
+  close(spool_fd);
 }
 
 bool close_submission(submission* s) {
   write_text(s, "QUIT\n");
   flush(*s);
   if (settings.debug) return true;
-  int status = 0;
-  if (s->child) {
-    close(s->fd);
-    while (waitpid(s->child, &status, 0) < 0 && errno == EINTR) {
-    }
-  }
-  bool taken = !s->failed && !s->write_error && WIFEXITED(status) &&
+  int status = s->child ? finish_child(*s) : 0;
+  bool taken = !s->failed && !s->write_error && !s->data_refused && WIFEXITED(status) &&
                WEXITSTATUS(status) == 0;
   if (taken) {
     ++submissions_handed_over;

@@ -11,11 +11,15 @@
 //                            took the transaction, else reports
 //                            "skerla: sendmail failed: %s\n" and returns false
 //   submissions_handed_over, submissions_failed   counts for the exit status
-// At most one submission is open; its storage is static. No reply is read.
+// At most one submission is open; its storage is static. The child's answers
+// go on to standard output; only the answer to DATA is waited for, and the
+// message is held back unless it is 354.
 #pragma once
 
 #include <cstddef>
 #include <string_view>
+
+#include "submit/smtp_replies.h"
 
 struct submission;
 
@@ -30,5 +34,6 @@ bool close_submission(submission* s);
 
 // For the owner notice, which wraps the spool in lines of its own.
 void write_text(submission* s, std::string_view text);
+bool start_data(submission* s);  // "DATA\n"; false when the MTA refused it
 int open_spool_for_data(submission* s);  // fd, or -1: reported, s failed
-void write_stuffed_spool(submission* s, int spool_fd);  // closes spool_fd
+void write_stuffed_spool(submission* s, int spool_fd);

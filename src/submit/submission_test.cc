@@ -165,7 +165,7 @@ TEST_F(submission_test, reports_each_failed_child) {
   } cases[] = {
       {"exit=3", "small\n", "skerla: sendmail failed: exit status 3\n"},
       {"signal=9", big, "skerla: sendmail failed: killed by signal 9\n"},
-      {"early", big, "skerla: sendmail failed: Broken pipe\n"},
+      {"early", big, "skerla: sendmail failed: no answer to DATA\n"},
   };
   for (const auto& c : cases) {
     setenv("FAKE_SENDMAIL_MODES", c.mode, 1);
@@ -178,6 +178,23 @@ TEST_F(submission_test, reports_each_failed_child) {
     EXPECT_EQ(1, submissions_failed) << c.mode;
   }
   EXPECT_EQ(0, submissions_handed_over);
+}
+
+// After a refused DATA the MTA reads further lines as commands: a header
+// line "RCPT TO:<x>" would add a recipient. The message is held back.
+TEST_F(submission_test, holds_the_message_back_when_data_is_refused) {
+  settings.debug = 0;
+  setenv("FAKE_SENDMAIL_MODES", "refuse", 1);
+  write_file(spool_path, "RCPT TO:<victim@example.net>\nDATA\n\nspam\n");
+  std::string err, replies;
+  replies = capture(1, [&] { err = capture(2, [&] { EXPECT_FALSE(envelope()); }); });
+  EXPECT_EQ("skerla: sendmail failed: 554 no valid recipients\n", err);
+  EXPECT_EQ("=== sendmail [-bs]\n" + head + "DATA\nQUIT\n", read_file(log_path));
+  EXPECT_EQ(
+      "220 localhost ESMTP stand-in\n250 ok\n500 unrecognized command\n250 ok\n"
+      "550 no such user\n554 no valid recipients\n221 bye\n",
+      replies);
+  EXPECT_EQ(1, submissions_failed);
 }
 
 TEST_F(submission_test, before_any_envelope_went_out_failures_end_the_run) {

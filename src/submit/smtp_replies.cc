@@ -1,0 +1,50 @@
+#include "submit/smtp_replies.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+namespace {
+
+// pass_on - the replies still reach standard output, as they always did.
+void pass_on(const char* bytes, std::size_t length) {
+  while (length > 0) {
+    ssize_t wrote = write(1, bytes, length);
+    if (wrote < 0 && errno == EINTR) continue;
+    if (wrote <= 0) return;
+    bytes += wrote;
+    length -= static_cast<std::size_t>(wrote);
+  }
+}
+
+// end_line - a reply line is final unless a hyphen follows its code.
+void end_line(reply_reader& r) {
+  std::size_t kept = r.line_length < sizeof r.line ? r.line_length : sizeof r.line - 1;
+  while (kept > 0 && (r.line[kept - 1] == '\r' || r.line[kept - 1] == '\n')) --kept;
+  if (kept >= 3 && (kept == 3 || r.line[3] != '-')) {
+    if (++r.finals == r.watched) {
+      std::memcpy(r.watched_reply, r.line, kept);
+      r.watched_reply[kept] = '\0';
+    }
+  }
+  r.line_length = 0;
+}
+
+}  // namespace
+
+int read_replies(reply_reader& r) {
+  char bytes[4096];
+  ssize_t got;
+  do got = read(r.fd, bytes, sizeof bytes);
+  while (got < 0 && errno == EINTR);
+  if (got < 0 && errno == EAGAIN) return -1;
+  if (got <= 0) return 0;
+  pass_on(bytes, static_cast<std::size_t>(got));
+  for (ssize_t i = 0; i < got; ++i) {
+    if (r.line_length < sizeof r.line - 1) r.line[r.line_length] = bytes[i];
+    ++r.line_length;
+    if (bytes[i] == '\n') end_line(r);
+  }
+  return 1;
+}
