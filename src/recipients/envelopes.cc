@@ -30,6 +30,15 @@ bool opens_envelope(envelope_counts& open, bool same_key, std::int32_t max_rcpts
   return false;
 }
 
+namespace {
+
+struct ranked_key {
+  std::uint64_t head;
+  std::uint32_t number;
+};
+
+}  // namespace
+
 void sort_by_domain_key() {
   recipient_table& t = recipients;
   std::uint32_t key_count = t.keys.count;
@@ -38,10 +47,18 @@ void sort_by_domain_key() {
   // The distinct keys are few beside the entries: sort them once, then
   // place every entry by its key's rank (a counting sort, stable, so equal
   // keys keep file order and the envelopes come out the same every run).
-  auto* by_text = static_cast<std::uint32_t*>(alloc_or_exit(key_count * sizeof(std::uint32_t)));
-  for (std::uint32_t k = 0; k < key_count; ++k) by_text[k] = k;
-  std::sort(by_text, by_text + key_count, [keys](std::uint32_t a, std::uint32_t b) {
-    return std::strcmp(keys[a], keys[b]) < 0;
+  // Each key's first eight bytes, read as a big-endian number, order most
+  // pairs without following the pointers to the texts.
+  auto* by_text = static_cast<ranked_key*>(alloc_or_exit(key_count * sizeof(ranked_key)));
+  for (std::uint32_t k = 0; k < key_count; ++k) {
+    std::uint64_t head = 0;
+    for (std::size_t i = 0; i < 8 && keys[k][i]; ++i)
+      head |= std::uint64_t{static_cast<unsigned char>(keys[k][i])} << (56 - 8 * i);
+    by_text[k] = {head, k};
+  }
+  std::sort(by_text, by_text + key_count, [keys](const ranked_key& a, const ranked_key& b) {
+    if (a.head != b.head) return a.head < b.head;
+    return std::strcmp(keys[a.number], keys[b.number]) < 0;
   });
 
   // next[k]: where the next entry of key k goes.
@@ -50,8 +67,8 @@ void sort_by_domain_key() {
   for (std::int32_t i = 0; i < t.count; ++i) ++next[key_number(t.entries[i])];
   std::size_t position = 0;
   for (std::uint32_t rank = 0; rank < key_count; ++rank) {
-    std::size_t entries_of_key = next[by_text[rank]];
-    next[by_text[rank]] = position;
+    std::size_t entries_of_key = next[by_text[rank].number];
+    next[by_text[rank].number] = position;
     position += entries_of_key;
   }
 
@@ -83,7 +100,7 @@ void deliver_in_envelopes() {
   if (recipients.count == 0) return;
   sort_by_domain_key();
 
-  auto* address = static_cast<char*>(alloc_or_exit(recipients.longest_address + 1));
+  address_buffer addresses = new_address_buffer();
   submission* s = nullptr;
   envelope_counts open;
   std::uint32_t previous_key = 0;
@@ -98,9 +115,9 @@ void deliver_in_envelopes() {
       if (s) finish_envelope(s);
       s = open_submission();
     }
-    write_recipient(s, {address, write_address(r, address)});
     previous_key = key;
+    write_recipient(s, address_of(addresses, r));
   }
   finish_envelope(s);
-  std::free(address);
+  std::free(addresses.start);
 }

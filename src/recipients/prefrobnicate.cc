@@ -3,6 +3,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdio>
+#include <cstring>
 
 const char prefrobnicate_refused[] = "";
 
@@ -42,12 +43,12 @@ const char* refuse(const char* text) {
   return prefrobnicate_refused;
 }
 
-}  // namespace
-
-const char* prefrobnicate(const char* text) {
-  const auto* in = reinterpret_cast<const unsigned char*>(text);
+// scan - the canonical address of `text` into canonical_buffer, NUL-ended,
+// its length in `result_length`; the scan starts at top level from `in`,
+// with the `length` bytes before it already copied.
+const char* scan(const char* text, const unsigned char* in, std::size_t length,
+                 std::size_t* result_length) {
   char* out = canonical_buffer;
-  std::size_t length = 0;
   int state = top_level;
   int comment_depth = 0;
 
@@ -112,5 +113,27 @@ const char* prefrobnicate(const char* text) {
 scan_ended:
   if (length > longest_result_bytes) return refuse(text);
   out[length] = '\0';
+  *result_length = length;
   return canonical_buffer;
+}
+
+}  // namespace
+
+const char* prefrobnicate(const char* text) {
+  std::size_t length;
+  return scan(text, reinterpret_cast<const unsigned char*>(text), 0, &length);
+}
+
+std::string_view prefrobnicate_view(const char* text) {
+  // Most list lines are bare addresses: nothing to drop, so no copy.
+  const auto* in = reinterpret_cast<const unsigned char*>(text);
+  std::size_t plain = 0;
+  while (plain_bytes[in[plain]]) ++plain;
+  if (in[plain] == '\0' && plain <= longest_result_bytes) return {text, plain};
+  // The scan would refuse before its next byte.
+  if (plain >= longest_result_bytes) return {refuse(text), 0};
+  std::memcpy(canonical_buffer, text, plain);
+  std::size_t length;
+  const char* result = scan(text, in + plain, plain, &length);
+  return {result, result == prefrobnicate_refused ? 0 : length};
 }

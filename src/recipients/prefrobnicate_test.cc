@@ -92,19 +92,27 @@ std::vector<canonical_case> cases() {
   };
 }
 
+// Both entry points run on every row: the view's shortcut for plain text
+// must agree with the full scan, limits and refusals included.
 TEST(prefrobnicate, table) {
   for (const auto& c : cases()) {
     std::string input = c.input;
     testing::internal::CaptureStderr();
     const char* got = prefrobnicate(input.c_str());
     std::string err = testing::internal::GetCapturedStderr();
+    testing::internal::CaptureStderr();
+    std::string_view view = prefrobnicate_view(input.c_str());
+    std::string view_err = testing::internal::GetCapturedStderr();
     if (c.refused) {
       EXPECT_EQ(prefrobnicate_refused, got) << c.label;
+      EXPECT_EQ(prefrobnicate_refused, view.data()) << c.label << " (view)";
       EXPECT_EQ("prefrobnicate: line too long \"" + c.input + "\"\n", err) << c.label;
     } else {
       EXPECT_EQ(c.want, got) << c.label;
+      EXPECT_EQ(c.want, view) << c.label << " (view)";
       EXPECT_EQ("", err) << c.label;
     }
+    EXPECT_EQ(err, view_err) << c.label << " (view)";
     EXPECT_EQ(c.input, input) << c.label << ": input changed";
   }
 }

@@ -21,10 +21,14 @@ bool author_is_subscriber = false;
 
 namespace {
 
-constexpr std::size_t read_block_bytes = 1 << 18;
+constexpr std::size_t read_block_bytes = 1 << 16;
 constexpr std::int32_t first_entry_capacity = 1 << 16;
 constexpr std::size_t first_local_parts_bytes = 1 << 20;
 constexpr std::size_t canonical_address_bytes = 1024;
+static_assert(canonical_address_bytes <= stored_length_mask);
+
+std::size_t local_domain_length;
+std::size_t author_length;  // SIZE_MAX when there is no author
 
 void* resize_or_exit(void* block, std::size_t bytes) {
   void* moved = std::realloc(block, bytes);
@@ -91,30 +95,40 @@ char* next_line(line_reader& r, std::size_t* length) {
   }
 }
 
-std::uint32_t store_local_part(const char* text, std::size_t length) {
+// store_text - the text, NUL-ended, after its stored length and `flags`,
+// so that writing the address later needs no measuring. A local part is
+// at most a whole canonical address, and a whole address stored here is
+// canonical as it stands (completed ones are not stored whole): both fit.
+std::uint32_t store_text(const char* text, std::size_t length, stored_length flags) {
   recipient_table& t = recipients;
-  if (length + 1 > t.local_parts_capacity - t.local_parts_used) {
+  std::size_t bytes_needed = sizeof(stored_length) + length + 1;
+  if (bytes_needed > t.local_parts_capacity - t.local_parts_used) {
     std::size_t bytes = t.local_parts_capacity ? t.local_parts_capacity * 2 : first_local_parts_bytes;
-    while (bytes - t.local_parts_used < length + 1) bytes *= 2;
+    while (bytes - t.local_parts_used < bytes_needed) bytes *= 2;
     t.local_parts = static_cast<char*>(resize_or_exit(t.local_parts, bytes));
     t.local_parts_capacity = bytes;
   }
   // XXX Offsets are 32 bits to keep an entry at 8 bytes; local parts
   // beyond 4 GiB in all count as memory exhausted.
-  if (t.local_parts_used > UINT32_MAX) fatal(EX_TEMPFAIL, "out of memory\n");
-  auto offset = static_cast<std::uint32_t>(t.local_parts_used);
+  if (t.local_parts_used + sizeof(stored_length) > UINT32_MAX)
+    fatal(EX_TEMPFAIL, "out of memory\n");
+  auto offset = static_cast<std::uint32_t>(t.local_parts_used + sizeof(stored_length));
+  auto prefix = static_cast<stored_length>(length | flags);
+  std::memcpy(t.local_parts + offset - sizeof prefix, &prefix, sizeof prefix);
   std::memcpy(t.local_parts + offset, text, length);
   t.local_parts[offset + length] = '\0';
-  t.local_parts_used += length + 1;
+  t.local_parts_used += bytes_needed;
   return offset;
 }
 
-// domain_number - the number of a domain text, forming its key the first
-// time the text is seen; key_scratch holds any key of such a text.
-std::uint32_t domain_number(const char* domain, std::size_t length, char* key_scratch) {
+// domain_number - the number of a domain text, ASCII case aside, forming
+// its key the first time the text is seen; key_scratch holds any key of
+// such a text. `exact`: the text is spelt as the domain's stored text.
+std::uint32_t domain_number(const char* domain, std::size_t length, char* key_scratch,
+                            bool* exact) {
   recipient_table& t = recipients;
   std::uint32_t known = t.domains.count;
-  std::uint32_t number = text_set_add(t.domains, domain, length);
+  std::uint32_t number = text_set_add(t.domains, domain, length, exact);
   if (number < known) return number;
   if (number == t.key_of_domain_capacity) {
     t.key_of_domain_capacity = t.domains.capacity;
@@ -143,9 +157,10 @@ void take_line(const char* line, std::size_t length, char* completed, char* key_
   if (line[std::strspn(line, " \t")] == '#') return;  // a comment
   if (length > 0 && line[0] == '\0') return;
 
-  const char* address = prefrobnicate(line);
-  if (address == prefrobnicate_refused) return;  // reported by prefrobnicate
-  std::size_t address_length = std::strlen(address);
+  std::string_view canonical = prefrobnicate_view(line);
+  if (canonical.data() == prefrobnicate_refused) return;  // reported by prefrobnicate
+  const char* address = canonical.data();
+  std::size_t address_length = canonical.size();
 
   const char* domain;
   std::size_t domain_length;
@@ -156,7 +171,7 @@ void take_line(const char* line, std::size_t length, char* completed, char* key_
     domain_length = address_length - local_length - 1;
   } else {
     domain = settings.local_domain;
-    domain_length = std::strlen(domain);
+    domain_length = local_domain_length;
     std::memcpy(completed, address, address_length);
     completed[address_length] = '@';
     std::memcpy(completed + address_length + 1, domain, domain_length + 1);
@@ -169,11 +184,22 @@ void take_line(const char* line, std::size_t length, char* completed, char* key_
     if (settings.verbose) std::fprintf(stderr, "%s discarded (%s)\n", address, "no local-part");
     return;
   }
-  if (!author_is_subscriber && author_address && strcasecmp(author_address, address) == 0)
+  if (!author_is_subscriber && address_length == author_length &&
+      strncasecmp(author_address, address, address_length) == 0)
     author_is_subscriber = true;
 
-  std::uint32_t domain_at = domain_number(domain, domain_length, key_scratch);
-  add_entry(store_local_part(address, local_length), domain_at);
+  // Domains that differ only in case share one number and key; an address
+  // spelt otherwise than its domain's text is stored whole.
+  bool exact;
+  std::uint32_t domain_at = domain_number(domain, domain_length, key_scratch, &exact);
+  std::uint32_t stored;
+  if (exact)
+    stored = store_text(address, local_length, 0);
+  else if (at)
+    stored = store_text(address, address_length, stored_whole_address);
+  else
+    stored = store_text(address, local_length, stored_local_domain);
+  add_entry(stored, domain_at);
   if (address_length > recipients.longest_address) recipients.longest_address = address_length;
 }
 
@@ -186,11 +212,14 @@ void load_recipients() {
   if (fd < 0)
     fatal(EX_NOINPUT, "skerla: can't open recipient list %s (%s)\n", path, std::strerror(errno));
 
+  recipients.domains.ignore_case = true;
+  local_domain_length = std::strlen(settings.local_domain);
+  author_length = author_address ? std::strlen(author_address) : SIZE_MAX;
   line_reader reader{fd, path, static_cast<char*>(alloc_or_exit(read_block_bytes)),
                      read_block_bytes, 0, 0, 0, false};
   // A canonical address is at most 1023 bytes; completed, the local domain
   // and its at sign come on top, and no key is longer than its address.
-  std::size_t scratch_bytes = canonical_address_bytes + 1 + std::strlen(settings.local_domain);
+  std::size_t scratch_bytes = canonical_address_bytes + 1 + local_domain_length;
   auto* completed = static_cast<char*>(alloc_or_exit(scratch_bytes));
   auto* key_scratch = static_cast<char*>(alloc_or_exit(scratch_bytes));
 
@@ -204,9 +233,19 @@ void load_recipients() {
   std::free(key_scratch);
 }
 
+std::string_view local_domain_text() { return {settings.local_domain, local_domain_length}; }
+
 std::size_t write_address(const recipient& r, char* out) {
-  char* end = stpcpy(out, recipients.local_parts + r.local_part);
-  *end++ = '@';
-  end = stpcpy(end, recipients.domains.texts[r.domain]);
-  return static_cast<std::size_t>(end - out);
+  std::string_view stored = stored_text(r);
+  std::memcpy(out, stored.data(), stored.size() + 1);
+  if (stored_whole(r)) return stored.size();
+  std::string_view domain = domain_text(r);
+  out[stored.size()] = '@';
+  std::memcpy(out + stored.size() + 1, domain.data(), domain.size() + 1);
+  return stored.size() + 1 + domain.size();
+}
+
+address_buffer new_address_buffer() {
+  auto* buffer = static_cast<char*>(alloc_or_exit(recipients.longest_address + 1));
+  return {buffer, buffer + recipients.longest_address + 1, nullptr};
 }

@@ -8,31 +8,56 @@
 //   write_address(r, out)  the entry's canonical address, NUL-ended, into
 //                          `out` (recipients.longest_address + 1 bytes);
 //                          returns its length
+//   address_of(b, r)       the same address, built in `b` from
+//                          new_address_buffer() and valid until the next
+//                          call: for writing many in a row, as the domain
+//                          stays in place while they share it; free
+//                          b.start after use
 //   key_number(r)          its domain key's number: equal keys, equal numbers
 //   domain_key(r)          its domain key's text (domain_key.h)
-// An entry is its local part (the text before the first at sign, in one
-// large block) and the number of its domain text (the rest), which the
-// entries of one domain share with their key. Nothing is ever freed.
+//   stored_text(r)         the text stored for it: its local part (the text
+//                          before its first at sign), or its whole address
+//                          when stored_whole(r); NUL-ended just past the view
+//   domain_text(r)         the text after its first at sign, unless
+//                          stored_whole(r): its domain's text as first
+//                          seen (ASCII case aside), or the local domain
+// An entry is its local part (in one large block) and the number of its
+// domain, which the entries of one domain share with their key. Domains are
+// told apart without regard to ASCII case, so an address whose domain is
+// spelt otherwise than its domain's text is stored whole instead (or, when
+// it was completed, marked as taking the local domain). Nothing
+// is ever freed.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
+#include <string_view>
 
 #include "recipients/text_set.h"
 
 struct recipient {
-  std::uint32_t local_part;  // offset in recipient_table::local_parts
+  std::uint32_t local_part;  // offset of its stored text in recipient_table::local_parts
   std::uint32_t domain;      // number in recipient_table::domains
 };
+
+// Before each stored text: its length, with a bit for a whole address or
+// for a local part completed with the local domain.
+using stored_length = std::uint16_t;
+constexpr stored_length stored_whole_address = 0x8000;
+constexpr stored_length stored_local_domain = 0x4000;
+constexpr stored_length stored_length_mask = 0x3fff;
 
 struct recipient_table {
   recipient* entries = nullptr;
   std::int32_t count = 0;
   std::int32_t capacity = 0;
-  char* local_parts = nullptr;  // NUL-ended texts, one after another
+  char* local_parts = nullptr;  // NUL-ended texts, each after its
+                                // stored_length (host order)
   std::size_t local_parts_used = 0;
   std::size_t local_parts_capacity = 0;
-  text_set domains;              // the distinct texts after the first at sign
+  text_set domains;              // the distinct texts after the first at
+                                 // sign, ASCII case aside
   std::uint32_t* key_of_domain = nullptr;  // key number per domain number
   std::uint32_t key_of_domain_capacity = 0;
   text_set keys;                 // the distinct domain keys
@@ -48,4 +73,41 @@ inline std::uint32_t key_number(const recipient& r) {
   return recipients.key_of_domain[r.domain];
 }
 inline const char* domain_key(const recipient& r) { return recipients.keys.texts[key_number(r)]; }
+inline stored_length stored_prefix(const recipient& r) {
+  stored_length prefix;
+  std::memcpy(&prefix, recipients.local_parts + r.local_part - sizeof prefix, sizeof prefix);
+  return prefix;
+}
+inline std::string_view stored_text(const recipient& r) {
+  return {recipients.local_parts + r.local_part, std::size_t{stored_prefix(r)} & stored_length_mask};
+}
+inline bool stored_whole(const recipient& r) { return stored_prefix(r) & stored_whole_address; }
+std::string_view local_domain_text();
+inline std::string_view domain_text(const recipient& r) {
+  if (stored_prefix(r) & stored_local_domain) return local_domain_text();
+  return {recipients.domains.texts[r.domain], recipients.domains.lengths[r.domain]};
+}
 std::size_t write_address(const recipient& r, char* out);
+
+struct address_buffer {
+  char* start;                 // the allocation, to free
+  char* end;                   // addresses are built to end here
+  char* at_sign;               // where the domain in place begins
+  const char* domain = nullptr;  // the text in place
+};
+address_buffer new_address_buffer();
+
+inline std::string_view address_of(address_buffer& b, const recipient& r) {
+  std::string_view stored = stored_text(r);
+  if (stored_whole(r)) return stored;
+  std::string_view domain = domain_text(r);
+  if (domain.data() != b.domain) {
+    b.at_sign = b.end - domain.size() - 1;
+    *b.at_sign = '@';
+    std::memcpy(b.at_sign + 1, domain.data(), domain.size());
+    b.domain = domain.data();
+  }
+  char* start = b.at_sign - stored.size();
+  std::memcpy(start, stored.data(), stored.size());
+  return {start, static_cast<std::size_t>(b.end - start)};
+}

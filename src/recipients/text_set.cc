@@ -1,5 +1,6 @@
 #include "recipients/text_set.h"
 
+#include <sys/mman.h>
 #include <sysexits.h>
 
 #include <cstdlib>
@@ -12,15 +13,72 @@ namespace {
 constexpr std::uint32_t first_slot_count = 4096;
 constexpr std::uint32_t first_capacity = 1024;
 constexpr std::size_t copy_block_bytes = 1 << 16;
+constexpr std::size_t cache_line_bytes = 64;
+constexpr std::size_t huge_page_bytes = 1 << 21;
 
-// FNV-1a: short texts, one pass, good enough spread for domain names.
-std::uint32_t hash_of(const char* text, std::size_t length) {
-  std::uint32_t hash = 2166136261u;
-  for (std::size_t i = 0; i < length; ++i) {
-    hash ^= static_cast<unsigned char>(text[i]);
-    hash *= 16777619u;
+std::uint64_t load8(const char* p) {
+  std::uint64_t word;
+  std::memcpy(&word, p, sizeof word);
+  return word;
+}
+
+std::uint32_t load4(const char* p) {
+  std::uint32_t word;
+  std::memcpy(&word, p, sizeof word);
+  return word;
+}
+
+// The texts are read a word at a time, the last word overlapping the one
+// before it, so no load reaches past a text's end. `fold` is 0x20 in every
+// byte to fold ASCII upper case to lower case, or 0 to keep every byte.
+
+constexpr std::uint64_t each_byte = 0x0101010101010101u;
+
+std::uint64_t folded(std::uint64_t word, std::uint64_t fold) {
+  // The top bit of each byte tells whether the byte is 'A' to 'Z': the
+  // sums cannot carry into the next byte.
+  std::uint64_t low7 = word & 0x7f * each_byte;
+  std::uint64_t from_a = low7 + (0x80 - 'A') * each_byte;
+  std::uint64_t past_z = low7 + (0x80 - 'Z' - 1) * each_byte;
+  std::uint64_t upper = from_a & ~past_z & ~word & 0x80 * each_byte;
+  return word | (upper >> 2 & fold);
+}
+
+// short_word - a text of fewer than 8 bytes as one word: its first and
+// last 4 bytes, or its first, middle and last byte.
+std::uint64_t short_word(const char* text, std::size_t length) {
+  if (length >= 4) return std::uint64_t{load4(text)} << 32 | load4(text + length - 4);
+  auto byte = [text](std::size_t i) { return std::uint64_t{static_cast<unsigned char>(text[i])}; };
+  return length ? byte(0) | byte(length / 2) << 8 | byte(length - 1) << 16 : 0;
+}
+
+// hash_of - the length and every byte, then a final mix so that the low
+// bits, which pick the slot, depend on all of them.
+std::uint32_t hash_of(const char* text, std::size_t length, std::uint64_t fold) {
+  constexpr std::uint64_t odd = 0x9e3779b97f4a7c15u;
+  std::uint64_t hash = length * odd;
+  auto mix = [&hash, fold](std::uint64_t word) {
+    hash = (hash ^ folded(word, fold)) * odd;
+    hash ^= hash >> 29;
+  };
+  if (length >= 8) {
+    for (std::size_t i = 0; i + 8 < length; i += 8) mix(load8(text + i));
+    mix(load8(text + length - 8));
+  } else {
+    mix(short_word(text, length));
   }
-  return hash;
+  hash *= 0xff51afd7ed558ccdu;
+  hash ^= hash >> 32;
+  return static_cast<std::uint32_t>(hash);
+}
+
+bool same_bytes(const char* a, const char* b, std::size_t length, std::uint64_t fold) {
+  if (length >= 8) {
+    for (std::size_t i = 0; i + 8 < length; i += 8)
+      if (folded(load8(a + i), fold) != folded(load8(b + i), fold)) return false;
+    return folded(load8(a + length - 8), fold) == folded(load8(b + length - 8), fold);
+  }
+  return folded(short_word(a, length), fold) == folded(short_word(b, length), fold);
 }
 
 template <typename T>
@@ -32,7 +90,7 @@ T* resize_or_exit(T* items, std::size_t count) {
 
 void place(text_set& set, const text_set_slot& entry) {
   std::uint32_t slot = entry.hash & set.slot_mask;
-  while (set.slots[slot].text) slot = (slot + 1) & set.slot_mask;
+  while (set.slots[slot].number_after) slot = (slot + 1) & set.slot_mask;
   set.slots[slot] = entry;
 }
 
@@ -42,11 +100,20 @@ void grow_slots(text_set& set) {
   std::uint32_t old_count = old ? set.slot_mask + 1 : 0;
   std::uint32_t slot_count = old ? old_count * 2 : first_slot_count;
   if (slot_count == 0) fatal(EX_TEMPFAIL, "out of memory\n");
-  set.slots = static_cast<text_set_slot*>(std::calloc(slot_count, sizeof *set.slots));
+  // Aligned, so that no slot straddles two cache lines. A large table is
+  // asked for huge pages: its lookups land anywhere in it, and each one
+  // would otherwise miss the TLB as well as the cache. Without them it
+  // works all the same.
+  std::size_t bytes = std::size_t{slot_count} * sizeof *set.slots;
+  bool huge = bytes >= huge_page_bytes;
+  set.slots = static_cast<text_set_slot*>(
+      std::aligned_alloc(huge ? huge_page_bytes : cache_line_bytes, bytes));
   if (!set.slots) fatal(EX_TEMPFAIL, "out of memory\n");
+  if (huge) madvise(set.slots, bytes, MADV_HUGEPAGE);
+  std::memset(set.slots, 0, bytes);
   set.slot_mask = slot_count - 1;
   for (std::uint32_t slot = 0; slot < old_count; ++slot)
-    if (old[slot].text) place(set, old[slot]);
+    if (old[slot].number_after) place(set, old[slot]);
   std::free(old);
 }
 
@@ -66,25 +133,41 @@ const char* copy_text(text_set& set, const char* text, std::size_t length) {
 
 }  // namespace
 
-std::uint32_t text_set_add(text_set& set, const char* text, std::size_t length) {
-  std::uint32_t hash = hash_of(text, length);
+std::uint32_t text_set_add(text_set& set, const char* text, std::size_t length, bool* exact) {
+  std::uint64_t fold = set.ignore_case ? 0x20 * each_byte : 0;
+  std::uint32_t hash = hash_of(text, length, fold);
+  std::size_t head = length < text_set_slot_bytes ? length : text_set_slot_bytes;
   if (!set.slots) grow_slots(set);
-  for (std::uint32_t slot = hash & set.slot_mask; set.slots[slot].text;
+  for (std::uint32_t slot = hash & set.slot_mask; set.slots[slot].number_after;
        slot = (slot + 1) & set.slot_mask) {
     const text_set_slot& known = set.slots[slot];
-    if (known.hash == hash && std::strncmp(known.text, text, length) == 0 &&
-        known.text[length] == '\0')
-      return known.number;
+    if (known.hash != hash || known.length != length ||
+        !same_bytes(known.head, text, head, fold))
+      continue;
+    std::uint32_t number = known.number_after - 1;
+    const char* rest = set.texts[number] + head;
+    if (length > head && !same_bytes(rest, text + head, length - head, fold)) continue;
+    if (exact)
+      *exact = !fold || (same_bytes(known.head, text, head, 0) &&
+                         (length <= head || same_bytes(rest, text + head, length - head, 0)));
+    return number;
   }
 
   if (set.count == set.capacity) {
-    if (set.capacity > UINT32_MAX / 2) fatal(EX_TEMPFAIL, "out of memory\n");
+    // Numbers are stored plus one in the slots.
+    if (set.capacity > UINT32_MAX / 2 - 1) fatal(EX_TEMPFAIL, "out of memory\n");
     set.capacity = set.capacity ? set.capacity * 2 : first_capacity;
     set.texts = resize_or_exit(set.texts, set.capacity);
+    set.lengths = resize_or_exit(set.lengths, set.capacity);
   }
+  if (length > UINT32_MAX) fatal(EX_TEMPFAIL, "out of memory\n");
   std::uint32_t number = set.count++;
   set.texts[number] = copy_text(set, text, length);
-  place(set, text_set_slot{set.texts[number], hash, number});
+  set.lengths[number] = static_cast<std::uint32_t>(length);
+  text_set_slot entry{hash, number + 1, static_cast<std::uint32_t>(length), {}};
+  std::memcpy(entry.head, text, head);
+  place(set, entry);
   if (set.count > (set.slot_mask + 1) / 2) grow_slots(set);
+  if (exact) *exact = true;
   return number;
 }

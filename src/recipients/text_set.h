@@ -1,30 +1,45 @@
 // text_set.h - a set of distinct byte texts, each numbered once.
-//   text_set_add(set, text, length)  the number of the text, adding a copy
-//                                    when it is new; numbers count up from 0
-//   set.texts[n]                     the NUL-terminated copy of text n
+//   text_set_add(set, text, length, exact)
+//                          the number of the text, adding a copy when it is
+//                          new; numbers count up from 0. With set.ignore_case
+//                          texts that differ only in the case of ASCII
+//                          letters are one text, spelt as first seen, and
+//                          `*exact` (when given) tells whether `text` is
+//                          spelt so byte for byte
+//   set.texts[n]           the NUL-terminated copy of text n
+//   set.lengths[n]         its length
 // Copies live in large blocks and are never freed; exits EX_TEMPFAIL
-// "out of memory\n". Texts hold no NUL. Lookups hash the bytes once.
+// "out of memory\n". Texts hold no NUL and are shorter than 4 GiB. Lookups
+// hash the bytes once.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 
+// A slot holds the hash, the length and the first bytes of its text: most
+// domain names fit whole, so a lookup reads one cache line and nothing
+// else. The list's domains come in no order, and cache misses cost most.
+constexpr std::size_t text_set_slot_bytes = 20;
+
 struct text_set_slot {
-  const char* text;  // nullptr for an empty slot
   std::uint32_t hash;
-  std::uint32_t number;
+  std::uint32_t number_after;  // the text's number plus one; 0: empty slot
+  std::uint32_t length;
+  char head[text_set_slot_bytes];
 };
+static_assert(sizeof(text_set_slot) == 32);
 
 struct text_set {
+  bool ignore_case = false;
   const char** texts = nullptr;
+  std::uint32_t* lengths = nullptr;
   std::uint32_t count = 0;
   std::uint32_t capacity = 0;
-  // Each slot carries its text and hash, so a lookup touches one slot and
-  // one text: the list's domains come in no order, and misses cost most.
   text_set_slot* slots = nullptr;
   std::uint32_t slot_mask = 0;
   char* block = nullptr;           // the block new copies go into
   std::size_t block_left = 0;
 };
 
-std::uint32_t text_set_add(text_set& set, const char* text, std::size_t length);
+std::uint32_t text_set_add(text_set& set, const char* text, std::size_t length,
+                           bool* exact = nullptr);
