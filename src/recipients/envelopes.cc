@@ -6,6 +6,7 @@
 
 #include "driver/fatal.h"
 #include "driver/run_settings.h"
+#include "recipients/big_block.h"
 #include "recipients/recipient_list.h"
 #include "submit/submission.h"
 
@@ -73,7 +74,7 @@ void sort_by_domain_key() {
   }
 
   auto* sorted = static_cast<recipient*>(
-      alloc_or_exit(static_cast<std::size_t>(t.count) * sizeof(recipient)));
+      big_block(static_cast<std::size_t>(t.count) * sizeof(recipient)));
   for (std::int32_t i = 0; i < t.count; ++i)
     sorted[next[key_number(t.entries[i])]++] = t.entries[i];
   std::free(t.entries);

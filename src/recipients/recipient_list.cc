@@ -1,10 +1,12 @@
 #include "recipients/recipient_list.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <strings.h>
 #include <sysexits.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -12,6 +14,7 @@
 
 #include "driver/fatal.h"
 #include "driver/run_settings.h"
+#include "recipients/big_block.h"
 #include "intake/header_filter.h"
 #include "recipients/domain_key.h"
 #include "recipients/prefrobnicate.h"
@@ -22,8 +25,12 @@ bool author_is_subscriber = false;
 namespace {
 
 constexpr std::size_t read_block_bytes = 1 << 16;
-constexpr std::int32_t first_entry_capacity = 1 << 16;
-constexpr std::size_t first_local_parts_bytes = 1 << 20;
+// The first sizes of the entries and the local parts, unless the file's
+// size tells better: a list line is seldom shorter than 16 bytes, and its
+// stored text is at most its length and two.
+std::int32_t first_entry_capacity = 1 << 16;
+std::size_t first_local_parts_bytes = 1 << 20;
+constexpr std::size_t bytes_per_entry_guess = 16;
 constexpr std::size_t canonical_address_bytes = 1024;
 static_assert(canonical_address_bytes <= stored_length_mask);
 
@@ -51,48 +58,51 @@ struct line_reader {
 };
 
 // next_line - the next line and its length up to the LF (a NUL inside
-// ends its text early), or nullptr at the end of the file.
+// ends its text early), or nullptr when the bytes read hold no more.
 char* next_line(line_reader& r, std::size_t* length) {
-  for (;;) {
-    char* from = r.buffer + r.start + r.scanned;
-    if (auto* lf = static_cast<char*>(std::memchr(from, '\n', r.end - r.start - r.scanned))) {
-      char* line = r.buffer + r.start;
-      *lf = '\0';
-      *length = static_cast<std::size_t>(lf - line);
-      r.start += *length + 1;
-      r.scanned = 0;
-      return line;
-    }
-    r.scanned = r.end - r.start;
-    if (r.at_end) {
-      if (r.start == r.end) return nullptr;
-      // The last line needs no LF; a byte was kept free for its NUL.
-      char* line = r.buffer + r.start;
-      r.buffer[r.end] = '\0';
-      *length = r.end - r.start;
-      r.start = r.end;
-      r.scanned = 0;
-      return line;
-    }
-    if (r.start > 0) {
-      std::memmove(r.buffer, r.buffer + r.start, r.end - r.start);
-      r.end -= r.start;
-      r.start = 0;
-    }
-    if (r.capacity - r.end < read_block_bytes / 2) {
-      r.capacity *= 2;
-      r.buffer = static_cast<char*>(resize_or_exit(r.buffer, r.capacity));
-    }
-    ssize_t got = read(r.fd, r.buffer + r.end, r.capacity - 1 - r.end);
-    if (got < 0) {
-      if (errno == EINTR) continue;
-      // A list cut short would lose its remaining subscribers silently.
-      fatal(EX_TEMPFAIL, "skerla: can't read recipient list %s (%s)\n", r.path,
-            std::strerror(errno));
-    }
-    if (got == 0) r.at_end = true;
-    r.end += static_cast<std::size_t>(got);
+  char* from = r.buffer + r.start + r.scanned;
+  if (auto* lf = static_cast<char*>(std::memchr(from, '\n', r.end - r.start - r.scanned))) {
+    char* line = r.buffer + r.start;
+    *lf = '\0';
+    *length = static_cast<std::size_t>(lf - line);
+    r.start += *length + 1;
+    r.scanned = 0;
+    return line;
   }
+  r.scanned = r.end - r.start;
+  if (!r.at_end || r.start == r.end) return nullptr;
+  // The last line needs no LF; a byte was kept free for its NUL.
+  char* line = r.buffer + r.start;
+  r.buffer[r.end] = '\0';
+  *length = r.end - r.start;
+  r.start = r.end;
+  r.scanned = 0;
+  return line;
+}
+
+// read_more - more of the file after the lines handed out, which it may
+// move: they are gone. False at the end of the file.
+bool read_more(line_reader& r) {
+  if (r.at_end) return false;
+  if (r.start > 0) {
+    std::memmove(r.buffer, r.buffer + r.start, r.end - r.start);
+    r.end -= r.start;
+    r.start = 0;
+  }
+  if (r.capacity - r.end < read_block_bytes / 2) {
+    r.capacity *= 2;
+    r.buffer = static_cast<char*>(resize_or_exit(r.buffer, r.capacity));
+  }
+  ssize_t got;
+  while ((got = read(r.fd, r.buffer + r.end, r.capacity - 1 - r.end)) < 0) {
+    if (errno == EINTR) continue;
+    // A list cut short would lose its remaining subscribers silently.
+    fatal(EX_TEMPFAIL, "skerla: can't read recipient list %s (%s)\n", r.path,
+          std::strerror(errno));
+  }
+  if (got == 0) r.at_end = true;
+  r.end += static_cast<std::size_t>(got);
+  return true;
 }
 
 // store_text - the text, NUL-ended, after its stored length and `flags`,
@@ -105,7 +115,8 @@ std::uint32_t store_text(const char* text, std::size_t length, stored_length fla
   if (bytes_needed > t.local_parts_capacity - t.local_parts_used) {
     std::size_t bytes = t.local_parts_capacity ? t.local_parts_capacity * 2 : first_local_parts_bytes;
     while (bytes - t.local_parts_used < bytes_needed) bytes *= 2;
-    t.local_parts = static_cast<char*>(resize_or_exit(t.local_parts, bytes));
+    t.local_parts = static_cast<char*>(t.local_parts ? resize_or_exit(t.local_parts, bytes)
+                                                     : big_block(bytes));
     t.local_parts_capacity = bytes;
   }
   // XXX Offsets are 32 bits to keep an entry at 8 bytes; local parts
@@ -124,11 +135,11 @@ std::uint32_t store_text(const char* text, std::size_t length, stored_length fla
 // domain_number - the number of a domain text, ASCII case aside, forming
 // its key the first time the text is seen; key_scratch holds any key of
 // such a text. `exact`: the text is spelt as the domain's stored text.
-std::uint32_t domain_number(const char* domain, std::size_t length, char* key_scratch,
-                            bool* exact) {
+std::uint32_t domain_number(const char* domain, std::size_t length, std::uint32_t hash,
+                            char* key_scratch, bool* exact) {
   recipient_table& t = recipients;
   std::uint32_t known = t.domains.count;
-  std::uint32_t number = text_set_add(t.domains, domain, length, exact);
+  std::uint32_t number = text_set_add_hashed(t.domains, domain, length, hash, exact);
   if (number < known) return number;
   if (number == t.key_of_domain_capacity) {
     t.key_of_domain_capacity = t.domains.capacity;
@@ -145,15 +156,60 @@ void add_entry(std::uint32_t local_part, std::uint32_t domain) {
   if (t.count == t.capacity) {
     if (t.capacity > INT32_MAX / 2) fatal(EX_TEMPFAIL, "out of memory\n");
     t.capacity = t.capacity ? t.capacity * 2 : first_entry_capacity;
-    t.entries = static_cast<recipient*>(
-        resize_or_exit(t.entries, static_cast<std::size_t>(t.capacity) * sizeof *t.entries));
+    std::size_t bytes = static_cast<std::size_t>(t.capacity) * sizeof *t.entries;
+    t.entries = static_cast<recipient*>(t.entries ? resize_or_exit(t.entries, bytes) : big_block(bytes));
   }
   t.entries[t.count++] = recipient{local_part, domain};
 }
 
-// take_line - one line of the list: skipped, discarded, or one entry.
-// `completed` holds an unqualified address with the local domain added.
-void take_line(const char* line, std::size_t length, char* completed, char* key_scratch) {
+// The entries are taken in batches: the domain of each line is hashed and
+// its slot fetched ahead, and only then are the batch's domains looked up,
+// so that their cache misses overlap instead of following one another.
+constexpr int batch_lines = 16;
+
+struct pending_entry {
+  const char* address;
+  std::size_t address_length;
+  std::size_t local_length;
+  const char* domain;
+  std::size_t domain_length;
+  std::uint32_t hash;
+  bool completed;  // the local domain was added
+};
+
+struct batch {
+  pending_entry entries[batch_lines];
+  int count;
+  char* scratch;  // per entry, an address that is not in its line
+  std::size_t scratch_bytes;
+  char* key_scratch;
+};
+
+// take_batch - the pending entries into the table, in file order.
+void take_batch(batch& b) {
+  for (int i = 0; i < b.count; ++i) {
+    const pending_entry& e = b.entries[i];
+    // Domains that differ only in case share one number and key; an
+    // address spelt otherwise than its domain's text is stored whole.
+    bool exact;
+    std::uint32_t domain_at = domain_number(e.domain, e.domain_length, e.hash, b.key_scratch, &exact);
+    std::uint32_t stored;
+    if (exact)
+      stored = store_text(e.address, e.local_length, 0);
+    else if (!e.completed)
+      stored = store_text(e.address, e.address_length, stored_whole_address);
+    else
+      stored = store_text(e.address, e.local_length, stored_local_domain);
+    add_entry(stored, domain_at);
+    if (e.address_length > recipients.longest_address)
+      recipients.longest_address = e.address_length;
+  }
+  b.count = 0;
+}
+
+// take_line - one line of the list: skipped, discarded, or one entry
+// pending in the batch. The line stays in place until the batch is taken.
+void take_line(batch& b, const char* line, std::size_t length) {
   if (line[std::strspn(line, " \t")] == '#') return;  // a comment
   if (length > 0 && line[0] == '\0') return;
 
@@ -161,22 +217,27 @@ void take_line(const char* line, std::size_t length, char* completed, char* key_
   if (canonical.data() == prefrobnicate_refused) return;  // reported by prefrobnicate
   const char* address = canonical.data();
   std::size_t address_length = canonical.size();
+  char* scratch = b.scratch + b.count * b.scratch_bytes;
+  if (address != line) {  // the canonicalizer's buffer: the next line reuses it
+    std::memcpy(scratch, address, address_length + 1);
+    address = scratch;
+  }
 
-  const char* domain;
-  std::size_t domain_length;
+  pending_entry& e = b.entries[b.count];
   const char* at = static_cast<const char*>(std::memchr(address, '@', address_length));
-  std::size_t local_length = at ? static_cast<std::size_t>(at - address) : address_length;
+  e.local_length = at ? static_cast<std::size_t>(at - address) : address_length;
+  e.completed = !at;
   if (at) {
-    domain = at + 1;
-    domain_length = address_length - local_length - 1;
+    e.domain = at + 1;
+    e.domain_length = address_length - e.local_length - 1;
   } else {
-    domain = settings.local_domain;
-    domain_length = local_domain_length;
-    std::memcpy(completed, address, address_length);
-    completed[address_length] = '@';
-    std::memcpy(completed + address_length + 1, domain, domain_length + 1);
-    address = completed;
-    address_length += 1 + domain_length;
+    e.domain = settings.local_domain;
+    e.domain_length = local_domain_length;
+    std::memmove(scratch, address, address_length);
+    scratch[address_length] = '@';
+    std::memcpy(scratch + address_length + 1, e.domain, e.domain_length + 1);
+    address = scratch;
+    address_length += 1 + e.domain_length;
   }
 
   // The last at sign must have a local part before it.
@@ -188,19 +249,11 @@ void take_line(const char* line, std::size_t length, char* completed, char* key_
       strncasecmp(author_address, address, address_length) == 0)
     author_is_subscriber = true;
 
-  // Domains that differ only in case share one number and key; an address
-  // spelt otherwise than its domain's text is stored whole.
-  bool exact;
-  std::uint32_t domain_at = domain_number(domain, domain_length, key_scratch, &exact);
-  std::uint32_t stored;
-  if (exact)
-    stored = store_text(address, local_length, 0);
-  else if (at)
-    stored = store_text(address, address_length, stored_whole_address);
-  else
-    stored = store_text(address, local_length, stored_local_domain);
-  add_entry(stored, domain_at);
-  if (address_length > recipients.longest_address) recipients.longest_address = address_length;
+  e.address = address;
+  e.address_length = address_length;
+  e.hash = text_set_hash(recipients.domains, e.domain, e.domain_length);
+  text_set_prefetch(recipients.domains, e.hash);
+  if (++b.count == batch_lines) take_batch(b);
 }
 
 }  // namespace
@@ -212,6 +265,15 @@ void load_recipients() {
   if (fd < 0)
     fatal(EX_NOINPUT, "skerla: can't open recipient list %s (%s)\n", path, std::strerror(errno));
 
+  // Room for a list of the file's size, in address space only: pages are
+  // touched as they fill, and a list that grows on the way still fits.
+  struct stat list_status;
+  if (fstat(fd, &list_status) == 0 && S_ISREG(list_status.st_mode)) {
+    auto size = static_cast<std::size_t>(list_status.st_size);
+    first_local_parts_bytes = std::max(first_local_parts_bytes, size + size / 4);
+    first_entry_capacity = static_cast<std::int32_t>(
+        std::clamp<std::size_t>(size / bytes_per_entry_guess, first_entry_capacity, INT32_MAX / 2));
+  }
   recipients.domains.ignore_case = true;
   local_domain_length = std::strlen(settings.local_domain);
   author_length = author_address ? std::strlen(author_address) : SIZE_MAX;
@@ -219,18 +281,25 @@ void load_recipients() {
                      read_block_bytes, 0, 0, 0, false};
   // A canonical address is at most 1023 bytes; completed, the local domain
   // and its at sign come on top, and no key is longer than its address.
-  std::size_t scratch_bytes = canonical_address_bytes + 1 + local_domain_length;
-  auto* completed = static_cast<char*>(alloc_or_exit(scratch_bytes));
-  auto* key_scratch = static_cast<char*>(alloc_or_exit(scratch_bytes));
+  batch pending{};
+  pending.scratch_bytes = canonical_address_bytes + 1 + local_domain_length;
+  pending.scratch = static_cast<char*>(alloc_or_exit(batch_lines * pending.scratch_bytes));
+  pending.key_scratch = static_cast<char*>(alloc_or_exit(pending.scratch_bytes));
 
-  std::size_t length;
-  while (const char* line = next_line(reader, &length))
-    take_line(line, length, completed, key_scratch);
+  do {
+    std::size_t length;
+    while (const char* line = next_line(reader, &length)) take_line(pending, line, length);
+    take_batch(pending);  // before reading more moves the lines
+  } while (read_more(reader));
 
   close(fd);
+  // The lookup tables are the largest blocks after the entries, and the
+  // sort that comes next needs a second copy of those.
+  text_set_stop_adding(recipients.domains);
+  text_set_stop_adding(recipients.keys);
   std::free(reader.buffer);
-  std::free(completed);
-  std::free(key_scratch);
+  std::free(pending.scratch);
+  std::free(pending.key_scratch);
 }
 
 std::string_view local_domain_text() { return {settings.local_domain, local_domain_length}; }

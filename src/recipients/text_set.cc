@@ -1,28 +1,26 @@
 #include "recipients/text_set.h"
 
-#include <sys/mman.h>
 #include <sysexits.h>
 
 #include <cstdlib>
 #include <cstring>
 
 #include "driver/fatal.h"
+#include "recipients/big_block.h"
 
 namespace {
 
 constexpr std::uint32_t first_slot_count = 4096;
 constexpr std::uint32_t first_capacity = 1024;
 constexpr std::size_t copy_block_bytes = 1 << 16;
-constexpr std::size_t cache_line_bytes = 64;
-constexpr std::size_t huge_page_bytes = 1 << 21;
 
-std::uint64_t load8(const char* p) {
+inline std::uint64_t load8(const char* p) {
   std::uint64_t word;
   std::memcpy(&word, p, sizeof word);
   return word;
 }
 
-std::uint32_t load4(const char* p) {
+inline std::uint32_t load4(const char* p) {
   std::uint32_t word;
   std::memcpy(&word, p, sizeof word);
   return word;
@@ -34,7 +32,7 @@ std::uint32_t load4(const char* p) {
 
 constexpr std::uint64_t each_byte = 0x0101010101010101u;
 
-std::uint64_t folded(std::uint64_t word, std::uint64_t fold) {
+inline std::uint64_t folded(std::uint64_t word, std::uint64_t fold) {
   // The top bit of each byte tells whether the byte is 'A' to 'Z': the
   // sums cannot carry into the next byte.
   std::uint64_t low7 = word & 0x7f * each_byte;
@@ -46,7 +44,7 @@ std::uint64_t folded(std::uint64_t word, std::uint64_t fold) {
 
 // short_word - a text of fewer than 8 bytes as one word: its first and
 // last 4 bytes, or its first, middle and last byte.
-std::uint64_t short_word(const char* text, std::size_t length) {
+inline std::uint64_t short_word(const char* text, std::size_t length) {
   if (length >= 4) return std::uint64_t{load4(text)} << 32 | load4(text + length - 4);
   auto byte = [text](std::size_t i) { return std::uint64_t{static_cast<unsigned char>(text[i])}; };
   return length ? byte(0) | byte(length / 2) << 8 | byte(length - 1) << 16 : 0;
@@ -54,7 +52,7 @@ std::uint64_t short_word(const char* text, std::size_t length) {
 
 // hash_of - the length and every byte, then a final mix so that the low
 // bits, which pick the slot, depend on all of them.
-std::uint32_t hash_of(const char* text, std::size_t length, std::uint64_t fold) {
+inline std::uint32_t hash_of(const char* text, std::size_t length, std::uint64_t fold) {
   constexpr std::uint64_t odd = 0x9e3779b97f4a7c15u;
   std::uint64_t hash = length * odd;
   auto mix = [&hash, fold](std::uint64_t word) {
@@ -72,7 +70,7 @@ std::uint32_t hash_of(const char* text, std::size_t length, std::uint64_t fold) 
   return static_cast<std::uint32_t>(hash);
 }
 
-bool same_bytes(const char* a, const char* b, std::size_t length, std::uint64_t fold) {
+inline bool same_bytes(const char* a, const char* b, std::size_t length, std::uint64_t fold) {
   if (length >= 8) {
     for (std::size_t i = 0; i + 8 < length; i += 8)
       if (folded(load8(a + i), fold) != folded(load8(b + i), fold)) return false;
@@ -88,32 +86,39 @@ T* resize_or_exit(T* items, std::size_t count) {
   return static_cast<T*>(moved);
 }
 
+text_set_slot slot_of(const char* text, std::size_t length, std::uint32_t number,
+                      std::uint32_t hash) {
+  text_set_slot entry{hash, number + 1, static_cast<std::uint32_t>(length), {}};
+  std::memcpy(entry.head, text, length < text_set_slot_bytes ? length : text_set_slot_bytes);
+  return entry;
+}
+
 void place(text_set& set, const text_set_slot& entry) {
   std::uint32_t slot = entry.hash & set.slot_mask;
   while (set.slots[slot].number_after) slot = (slot + 1) & set.slot_mask;
   set.slots[slot] = entry;
 }
 
-// grow_slots - keep the table at most half full, so probes stay short.
+// grow_slots - a table at most half full, so probes stay short, holding
+// every text: the slots of the old table, or with none, slots made anew.
 void grow_slots(text_set& set) {
   text_set_slot* old = set.slots;
-  std::uint32_t old_count = old ? set.slot_mask + 1 : 0;
-  std::uint32_t slot_count = old ? old_count * 2 : first_slot_count;
-  if (slot_count == 0) fatal(EX_TEMPFAIL, "out of memory\n");
-  // Aligned, so that no slot straddles two cache lines. A large table is
-  // asked for huge pages: its lookups land anywhere in it, and each one
-  // would otherwise miss the TLB as well as the cache. Without them it
-  // works all the same.
-  std::size_t bytes = std::size_t{slot_count} * sizeof *set.slots;
-  bool huge = bytes >= huge_page_bytes;
-  set.slots = static_cast<text_set_slot*>(
-      std::aligned_alloc(huge ? huge_page_bytes : cache_line_bytes, bytes));
-  if (!set.slots) fatal(EX_TEMPFAIL, "out of memory\n");
-  if (huge) madvise(set.slots, bytes, MADV_HUGEPAGE);
+  std::uint64_t old_count = old ? std::uint64_t{set.slot_mask} + 1 : 0;
+  std::uint64_t slot_count = first_slot_count;
+  while (slot_count / 2 < set.count) slot_count *= 2;
+  if (slot_count > UINT32_MAX) fatal(EX_TEMPFAIL, "out of memory\n");
+  // Aligned, so that no slot straddles two cache lines.
+  std::size_t bytes = slot_count * sizeof *set.slots;
+  set.slots = static_cast<text_set_slot*>(big_block(bytes));
   std::memset(set.slots, 0, bytes);
-  set.slot_mask = slot_count - 1;
-  for (std::uint32_t slot = 0; slot < old_count; ++slot)
+  set.slot_mask = static_cast<std::uint32_t>(slot_count - 1);
+  for (std::uint64_t slot = 0; slot < old_count; ++slot)
     if (old[slot].number_after) place(set, old[slot]);
+  if (!old) {
+    for (std::uint32_t number = 0; number < set.count; ++number)
+      place(set, slot_of(set.texts[number], set.lengths[number], number,
+                         text_set_hash(set, set.texts[number], set.lengths[number])));
+  }
   std::free(old);
 }
 
@@ -133,9 +138,27 @@ const char* copy_text(text_set& set, const char* text, std::size_t length) {
 
 }  // namespace
 
+void text_set_stop_adding(text_set& set) {
+  std::free(set.slots);
+  set.slots = nullptr;
+  set.slot_mask = 0;
+}
+
+std::uint32_t text_set_hash(const text_set& set, const char* text, std::size_t length) {
+  return hash_of(text, length, set.ignore_case ? 0x20 * each_byte : 0);
+}
+
+void text_set_prefetch(const text_set& set, std::uint32_t hash) {
+  if (set.slots) __builtin_prefetch(&set.slots[hash & set.slot_mask]);
+}
+
 std::uint32_t text_set_add(text_set& set, const char* text, std::size_t length, bool* exact) {
+  return text_set_add_hashed(set, text, length, text_set_hash(set, text, length), exact);
+}
+
+std::uint32_t text_set_add_hashed(text_set& set, const char* text, std::size_t length,
+                                  std::uint32_t hash, bool* exact) {
   std::uint64_t fold = set.ignore_case ? 0x20 * each_byte : 0;
-  std::uint32_t hash = hash_of(text, length, fold);
   std::size_t head = length < text_set_slot_bytes ? length : text_set_slot_bytes;
   if (!set.slots) grow_slots(set);
   for (std::uint32_t slot = hash & set.slot_mask; set.slots[slot].number_after;
@@ -145,11 +168,15 @@ std::uint32_t text_set_add(text_set& set, const char* text, std::size_t length, 
         !same_bytes(known.head, text, head, fold))
       continue;
     std::uint32_t number = known.number_after - 1;
+    if (length <= head) {  // the slot holds all of it: touch nothing else
+      if (exact) *exact = !fold || same_bytes(known.head, text, length, 0);
+      return number;
+    }
     const char* rest = set.texts[number] + head;
-    if (length > head && !same_bytes(rest, text + head, length - head, fold)) continue;
+    if (!same_bytes(rest, text + head, length - head, fold)) continue;
     if (exact)
       *exact = !fold || (same_bytes(known.head, text, head, 0) &&
-                         (length <= head || same_bytes(rest, text + head, length - head, 0)));
+                         same_bytes(rest, text + head, length - head, 0));
     return number;
   }
 
@@ -164,9 +191,7 @@ std::uint32_t text_set_add(text_set& set, const char* text, std::size_t length, 
   std::uint32_t number = set.count++;
   set.texts[number] = copy_text(set, text, length);
   set.lengths[number] = static_cast<std::uint32_t>(length);
-  text_set_slot entry{hash, number + 1, static_cast<std::uint32_t>(length), {}};
-  std::memcpy(entry.head, text, head);
-  place(set, entry);
+  place(set, slot_of(text, length, number, hash));
   if (set.count > (set.slot_mask + 1) / 2) grow_slots(set);
   if (exact) *exact = true;
   return number;

@@ -6,6 +6,12 @@
 //                          letters are one text, spelt as first seen, and
 //                          `*exact` (when given) tells whether `text` is
 //                          spelt so byte for byte
+//   text_set_hash(set, text, length), text_set_prefetch(set, hash),
+//   text_set_add_hashed(set, text, length, hash, exact)
+//                          the same in steps, so that lookups of many texts
+//                          can overlap their waits for memory
+//   text_set_stop_adding(set)  frees the lookup table, which a later add
+//                          builds again; the texts stay
 //   set.texts[n]           the NUL-terminated copy of text n
 //   set.lengths[n]         its length
 // Copies live in large blocks and are never freed; exits EX_TEMPFAIL
@@ -43,3 +49,8 @@ struct text_set {
 
 std::uint32_t text_set_add(text_set& set, const char* text, std::size_t length,
                            bool* exact = nullptr);
+void text_set_stop_adding(text_set& set);
+std::uint32_t text_set_hash(const text_set& set, const char* text, std::size_t length);
+void text_set_prefetch(const text_set& set, std::uint32_t hash);
+std::uint32_t text_set_add_hashed(text_set& set, const char* text, std::size_t length,
+                                  std::uint32_t hash, bool* exact);

@@ -28,6 +28,17 @@ TEST(text_set, numbers_each_distinct_text_once) {
   EXPECT_EQ(std::string(""), set.texts[20000]);
   EXPECT_EQ(0u, set.lengths[20000]);
   EXPECT_EQ(6u, set.lengths[19999]);
+
+  // With its lookup table freed, the set builds it again from the texts.
+  text_set_stop_adding(set);
+  answers.clear();
+  for (std::uint32_t n = 0; n < 20000; n += 7) {
+    text = "d" + std::to_string(n);
+    if (text_set_add(set, text.data(), text.size()) != n) answers += text + ' ';
+  }
+  EXPECT_EQ("", answers);
+  EXPECT_EQ(20001u, text_set_add(set, "new", 3));
+  EXPECT_EQ(20002u, set.count);
 }
 
 // Each row is added in turn to one set that ignores case: the number it
