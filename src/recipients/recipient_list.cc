@@ -210,7 +210,9 @@ void take_batch(batch& b) {
 // take_line - one line of the list: skipped, discarded, or one entry
 // pending in the batch. The line stays in place until the batch is taken.
 void take_line(batch& b, const char* line, std::size_t length) {
-  if (line[std::strspn(line, " \t")] == '#') return;  // a comment
+  const char* first = line;
+  while (*first == ' ' || *first == '\t') ++first;
+  if (*first == '#') return;  // a comment
   if (length > 0 && line[0] == '\0') return;
 
   std::string_view canonical = prefrobnicate_view(line);

@@ -27,19 +27,19 @@ inline std::uint32_t load4(const char* p) {
 }
 
 // The texts are read a word at a time, the last word overlapping the one
-// before it, so no load reaches past a text's end. `fold` is 0x20 in every
-// byte to fold ASCII upper case to lower case, or 0 to keep every byte.
+// before it, so no load reaches past a text's end.
 
 constexpr std::uint64_t each_byte = 0x0101010101010101u;
 
-inline std::uint64_t folded(std::uint64_t word, std::uint64_t fold) {
-  // The top bit of each byte tells whether the byte is 'A' to 'Z': the
-  // sums cannot carry into the next byte.
+// folded - the word with its ASCII upper-case letters made lower case. The
+// top bit of each byte tells whether the byte is 'A' to 'Z': the sums
+// cannot carry into the next byte.
+inline std::uint64_t folded(std::uint64_t word) {
   std::uint64_t low7 = word & 0x7f * each_byte;
   std::uint64_t from_a = low7 + (0x80 - 'A') * each_byte;
   std::uint64_t past_z = low7 + (0x80 - 'Z' - 1) * each_byte;
   std::uint64_t upper = from_a & ~past_z & ~word & 0x80 * each_byte;
-  return word | (upper >> 2 & fold);
+  return word | upper >> 2;
 }
 
 // short_word - a text of fewer than 8 bytes as one word: its first and
@@ -51,12 +51,14 @@ inline std::uint64_t short_word(const char* text, std::size_t length) {
 }
 
 // hash_of - the length and every byte, then a final mix so that the low
-// bits, which pick the slot, depend on all of them.
-inline std::uint32_t hash_of(const char* text, std::size_t length, std::uint64_t fold) {
+// bits, which pick the slot, depend on all of them. `blur` is ORed into
+// every word: 0x20 in each byte makes texts that differ only in case hash
+// alike (and a few more, which the comparison tells apart).
+inline std::uint32_t hash_of(const char* text, std::size_t length, std::uint64_t blur) {
   constexpr std::uint64_t odd = 0x9e3779b97f4a7c15u;
   std::uint64_t hash = length * odd;
-  auto mix = [&hash, fold](std::uint64_t word) {
-    hash = (hash ^ folded(word, fold)) * odd;
+  auto mix = [&hash, blur](std::uint64_t word) {
+    hash = (hash ^ (word | blur)) * odd;
     hash ^= hash >> 29;
   };
   if (length >= 8) {
@@ -70,13 +72,22 @@ inline std::uint32_t hash_of(const char* text, std::size_t length, std::uint64_t
   return static_cast<std::uint32_t>(hash);
 }
 
-inline bool same_bytes(const char* a, const char* b, std::size_t length, std::uint64_t fold) {
+inline bool same_bytes(const char* a, const char* b, std::size_t length) {
   if (length >= 8) {
     for (std::size_t i = 0; i + 8 < length; i += 8)
-      if (folded(load8(a + i), fold) != folded(load8(b + i), fold)) return false;
-    return folded(load8(a + length - 8), fold) == folded(load8(b + length - 8), fold);
+      if (load8(a + i) != load8(b + i)) return false;
+    return load8(a + length - 8) == load8(b + length - 8);
   }
-  return folded(short_word(a, length), fold) == folded(short_word(b, length), fold);
+  return short_word(a, length) == short_word(b, length);
+}
+
+inline bool same_bytes_but_case(const char* a, const char* b, std::size_t length) {
+  if (length >= 8) {
+    for (std::size_t i = 0; i + 8 < length; i += 8)
+      if (folded(load8(a + i)) != folded(load8(b + i))) return false;
+    return folded(load8(a + length - 8)) == folded(load8(b + length - 8));
+  }
+  return folded(short_word(a, length)) == folded(short_word(b, length));
 }
 
 template <typename T>
@@ -148,35 +159,29 @@ std::uint32_t text_set_hash(const text_set& set, const char* text, std::size_t l
   return hash_of(text, length, set.ignore_case ? 0x20 * each_byte : 0);
 }
 
-void text_set_prefetch(const text_set& set, std::uint32_t hash) {
-  if (set.slots) __builtin_prefetch(&set.slots[hash & set.slot_mask]);
-}
-
 std::uint32_t text_set_add(text_set& set, const char* text, std::size_t length, bool* exact) {
   return text_set_add_hashed(set, text, length, text_set_hash(set, text, length), exact);
 }
 
 std::uint32_t text_set_add_hashed(text_set& set, const char* text, std::size_t length,
                                   std::uint32_t hash, bool* exact) {
-  std::uint64_t fold = set.ignore_case ? 0x20 * each_byte : 0;
   std::size_t head = length < text_set_slot_bytes ? length : text_set_slot_bytes;
   if (!set.slots) grow_slots(set);
   for (std::uint32_t slot = hash & set.slot_mask; set.slots[slot].number_after;
        slot = (slot + 1) & set.slot_mask) {
     const text_set_slot& known = set.slots[slot];
-    if (known.hash != hash || known.length != length ||
-        !same_bytes(known.head, text, head, fold))
-      continue;
+    if (known.hash != hash || known.length != length) continue;
+    // A text whose slot holds all of it touches nothing else.
     std::uint32_t number = known.number_after - 1;
-    if (length <= head) {  // the slot holds all of it: touch nothing else
-      if (exact) *exact = !fold || same_bytes(known.head, text, length, 0);
-      return number;
-    }
-    const char* rest = set.texts[number] + head;
-    if (!same_bytes(rest, text + head, length - head, fold)) continue;
-    if (exact)
-      *exact = !fold || (same_bytes(known.head, text, head, 0) &&
-                         same_bytes(rest, text + head, length - head, 0));
+    const char* rest = length > head ? set.texts[number] + head : nullptr;
+    std::size_t rest_length = length - head;
+    // Spelt alike is the usual case, and a match in any set.
+    bool alike = same_bytes(known.head, text, head) &&
+                 (!rest || same_bytes(rest, text + head, rest_length));
+    if (!alike && !(set.ignore_case && same_bytes_but_case(known.head, text, head) &&
+                    (!rest || same_bytes_but_case(rest, text + head, rest_length))))
+      continue;
+    if (exact) *exact = alike;
     return number;
   }
 

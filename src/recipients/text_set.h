@@ -51,6 +51,9 @@ std::uint32_t text_set_add(text_set& set, const char* text, std::size_t length,
                            bool* exact = nullptr);
 void text_set_stop_adding(text_set& set);
 std::uint32_t text_set_hash(const text_set& set, const char* text, std::size_t length);
-void text_set_prefetch(const text_set& set, std::uint32_t hash);
 std::uint32_t text_set_add_hashed(text_set& set, const char* text, std::size_t length,
                                   std::uint32_t hash, bool* exact);
+
+inline void text_set_prefetch(const text_set& set, std::uint32_t hash) {
+  if (set.slots) __builtin_prefetch(&set.slots[hash & set.slot_mask]);
+}
