@@ -146,8 +146,22 @@ std::uint32_t domain_number(const char* domain, std::size_t length, std::uint32_
     t.key_of_domain = static_cast<std::uint32_t*>(
         resize_or_exit(t.key_of_domain, t.key_of_domain_capacity * sizeof *t.key_of_domain));
   }
-  std::size_t key_length = write_domain_key(t.domains.texts[number], key_scratch);
-  t.key_of_domain[number] = text_set_add(t.keys, key_scratch, key_length);
+  // A key is made of the domain up to a comma or colon. A domain without
+  // either has a key of its own (domains are distinct letter case aside,
+  // and so are their keys); one with either shares the key of that first
+  // part, taken as a domain of its own, so no table of keys is needed.
+  const char* text = t.domains.texts[number];
+  std::size_t first_part = std::strcspn(text, ",:");
+  std::uint32_t key;
+  if (first_part == length) {
+    key = text_set_append(t.keys, key_scratch, write_domain_key(text, key_scratch));
+  } else {
+    bool ignored;
+    std::uint32_t head = domain_number(text, first_part, text_set_hash(t.domains, text, first_part),
+                                       key_scratch, &ignored);
+    key = t.key_of_domain[head];
+  }
+  t.key_of_domain[number] = key;
   return number;
 }
 
@@ -295,10 +309,9 @@ void load_recipients() {
   } while (read_more(reader));
 
   close(fd);
-  // The lookup tables are the largest blocks after the entries, and the
-  // sort that comes next needs a second copy of those.
+  // The lookup table is the largest block after the entries, and the sort
+  // that comes next needs a second copy of those.
   text_set_stop_adding(recipients.domains);
-  text_set_stop_adding(recipients.keys);
   std::free(reader.buffer);
   std::free(pending.scratch);
   std::free(pending.key_scratch);

@@ -60,7 +60,7 @@ struct recipient_table {
                                  // sign, ASCII case aside
   std::uint32_t* key_of_domain = nullptr;  // key number per domain number
   std::uint32_t key_of_domain_capacity = 0;
-  text_set keys;                 // the distinct domain keys
+  text_set keys;                 // the distinct domain keys, only appended
   std::size_t longest_address = 0;
 };
 

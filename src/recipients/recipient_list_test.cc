@@ -16,7 +16,9 @@ namespace {
 // spelt otherwise than its domain's first spelling is kept whole: each must
 // still come back byte for byte, and only ASCII letters may fold (bytes
 // that differ by 0x20 without being letters are different domains). The
-// 21st byte onwards of a domain is compared outside the hash slot.
+// 21st byte onwards of a domain is compared outside the hash slot. A key
+// ends at a comma or colon, so such domains share the key of their first
+// part.
 TEST(load_recipients, keeps_every_spelling_and_folds_only_letters) {
   const std::string list =
       "ann@b.example\n"
@@ -32,6 +34,9 @@ TEST(load_recipients, keeps_every_spelling_and_folds_only_letters) {
       "jo@LOCAL.example\n"
       "kim\n"
       "lee@local.example\n"
+      "oli@q.example,r\n"
+      "pam@Q.EXAMPLE:s\n"
+      "quin@q.example\n"
       "Max@\n"
       "ned@";
   char path[] = "/tmp/skerla-list-test-XXXXXX";
@@ -73,11 +78,14 @@ TEST(load_recipients, keeps_every_spelling_and_folds_only_letters) {
       "jo@LOCAL.example ELPMAXE.LACOL 7\n"
       "kim@local.example ELPMAXE.LACOL 7\n"
       "lee@local.example ELPMAXE.LACOL 7\n"
-      "Max@  8\n"
-      "ned@  8\n",
+      "oli@q.example,r ELPMAXE.Q 8\n"
+      "pam@Q.EXAMPLE:s ELPMAXE.Q 8\n"
+      "quin@q.example ELPMAXE.Q 8\n"
+      "Max@  9\n"
+      "ned@  9\n",
       got);
   EXPECT_TRUE(author_is_subscriber);
-  EXPECT_EQ(9u, recipients.keys.count);
+  EXPECT_EQ(10u, recipients.keys.count);
 }
 
 }  // namespace

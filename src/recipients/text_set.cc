@@ -149,6 +149,21 @@ const char* copy_text(text_set& set, const char* text, std::size_t length) {
 
 }  // namespace
 
+std::uint32_t text_set_append(text_set& set, const char* text, std::size_t length) {
+  if (set.count == set.capacity) {
+    // Numbers are stored plus one in the slots.
+    if (set.capacity > UINT32_MAX / 2 - 1) fatal(EX_TEMPFAIL, "out of memory\n");
+    set.capacity = set.capacity ? set.capacity * 2 : first_capacity;
+    set.texts = resize_or_exit(set.texts, set.capacity);
+    set.lengths = resize_or_exit(set.lengths, set.capacity);
+  }
+  if (length > UINT32_MAX) fatal(EX_TEMPFAIL, "out of memory\n");
+  std::uint32_t number = set.count++;
+  set.texts[number] = copy_text(set, text, length);
+  set.lengths[number] = static_cast<std::uint32_t>(length);
+  return number;
+}
+
 void text_set_stop_adding(text_set& set) {
   std::free(set.slots);
   set.slots = nullptr;
@@ -185,17 +200,7 @@ std::uint32_t text_set_add_hashed(text_set& set, const char* text, std::size_t l
     return number;
   }
 
-  if (set.count == set.capacity) {
-    // Numbers are stored plus one in the slots.
-    if (set.capacity > UINT32_MAX / 2 - 1) fatal(EX_TEMPFAIL, "out of memory\n");
-    set.capacity = set.capacity ? set.capacity * 2 : first_capacity;
-    set.texts = resize_or_exit(set.texts, set.capacity);
-    set.lengths = resize_or_exit(set.lengths, set.capacity);
-  }
-  if (length > UINT32_MAX) fatal(EX_TEMPFAIL, "out of memory\n");
-  std::uint32_t number = set.count++;
-  set.texts[number] = copy_text(set, text, length);
-  set.lengths[number] = static_cast<std::uint32_t>(length);
+  std::uint32_t number = text_set_append(set, text, length);
   place(set, slot_of(text, length, number, hash));
   if (set.count > (set.slot_mask + 1) / 2) grow_slots(set);
   if (exact) *exact = true;

@@ -10,6 +10,9 @@
 //   text_set_add_hashed(set, text, length, hash, exact)
 //                          the same in steps, so that lookups of many texts
 //                          can overlap their waits for memory
+//   text_set_append(set, text, length)
+//                          adds a copy of a text known to be new and returns
+//                          its number; a set filled so has no lookup table
 //   text_set_stop_adding(set)  frees the lookup table, which a later add
 //                          builds again; the texts stay
 //   set.texts[n]           the NUL-terminated copy of text n
@@ -49,6 +52,7 @@ struct text_set {
 
 std::uint32_t text_set_add(text_set& set, const char* text, std::size_t length,
                            bool* exact = nullptr);
+std::uint32_t text_set_append(text_set& set, const char* text, std::size_t length);
 void text_set_stop_adding(text_set& set);
 std::uint32_t text_set_hash(const text_set& set, const char* text, std::size_t length);
 std::uint32_t text_set_add_hashed(text_set& set, const char* text, std::size_t length,
