@@ -31,6 +31,7 @@ constexpr std::size_t read_block_bytes = 1 << 16;
 std::int32_t first_entry_capacity = 1 << 16;
 std::size_t first_local_parts_bytes = 1 << 20;
 constexpr std::size_t bytes_per_entry_guess = 16;
+constexpr std::size_t largest_size_guess = std::size_t{1} << 30;
 constexpr std::size_t canonical_address_bytes = 1024;
 static_assert(canonical_address_bytes <= stored_length_mask);
 
@@ -282,13 +283,14 @@ void load_recipients() {
     fatal(EX_NOINPUT, "skerla: can't open recipient list %s (%s)\n", path, std::strerror(errno));
 
   // Room for a list of the file's size, in address space only: pages are
-  // touched as they fill, and a list that grows on the way still fits.
+  // touched as they fill, and a list that grows on the way still fits. The
+  // guess is bounded, so that a huge file of comments asks for no more.
   struct stat list_status;
   if (fstat(fd, &list_status) == 0 && S_ISREG(list_status.st_mode)) {
-    auto size = static_cast<std::size_t>(list_status.st_size);
+    auto size = std::min(static_cast<std::size_t>(list_status.st_size), largest_size_guess);
     first_local_parts_bytes = std::max(first_local_parts_bytes, size + size / 4);
     first_entry_capacity = static_cast<std::int32_t>(
-        std::clamp<std::size_t>(size / bytes_per_entry_guess, first_entry_capacity, INT32_MAX / 2));
+        std::max(size / bytes_per_entry_guess, std::size_t(first_entry_capacity)));
   }
   recipients.domains.ignore_case = true;
   local_domain_length = std::strlen(settings.local_domain);
