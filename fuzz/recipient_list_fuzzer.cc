@@ -78,6 +78,7 @@ void free_texts(text_set& set) {
       blocks.push_back(set.texts[n]);
   for (const char* block : blocks) std::free(const_cast<char*>(block));
   std::free(set.texts);
+  std::free(set.lengths);
   std::free(set.slots);
 }
 
