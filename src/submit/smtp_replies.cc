@@ -18,11 +18,15 @@ void pass_on(const char* bytes, std::size_t length) {
   }
 }
 
-// end_line - a reply line is final unless a hyphen follows its code.
+bool is_digit(char c) { return c >= '0' && c <= '9'; }
+
+// end_line - a reply line begins with a three-digit code and is final unless
+// a hyphen follows it; any other line the MTA prints is passed on uncounted.
 void end_line(reply_reader& r) {
   std::size_t kept = r.line_length < sizeof r.line ? r.line_length : sizeof r.line - 1;
   while (kept > 0 && (r.line[kept - 1] == '\r' || r.line[kept - 1] == '\n')) --kept;
-  if (kept >= 3 && (kept == 3 || r.line[3] != '-')) {
+  bool is_reply = kept >= 3 && is_digit(r.line[0]) && is_digit(r.line[1]) && is_digit(r.line[2]);
+  if (is_reply && (kept == 3 || r.line[3] != '-')) {
     if (++r.finals == r.watched) {
       std::memcpy(r.watched_reply, r.line, kept);
       r.watched_reply[kept] = '\0';
