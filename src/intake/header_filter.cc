@@ -192,13 +192,15 @@ message_class spool_message(std::FILE* out, std::FILE* in) {
       !s.write_error)
     s.write_error = errno;
 
-  if (s.notes.bounce_seen && !s.notes.approved_seen) return message_class::bounce;
-  if (s.notes.command_seen && !s.notes.approved_seen && settings.check_commands &&
-      s.body_lines <= most_body_lines_of_command)
-    return message_class::list_command;
+  // A spool that failed to be written is never diverted either: the owner
+  // would get a message cut short, and the MTA would count it delivered.
   if (s.write_error) {
     errno = s.write_error;
     return message_class::spool_error;
   }
+  if (s.notes.bounce_seen && !s.notes.approved_seen) return message_class::bounce;
+  if (s.notes.command_seen && !s.notes.approved_seen && settings.check_commands &&
+      s.body_lines <= most_body_lines_of_command)
+    return message_class::list_command;
   return message_class::deliver;
 }

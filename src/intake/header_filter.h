@@ -2,8 +2,10 @@
 //   spool_message(out, in)  copy `in` into the spool stream `out`: Received
 //                           field, kept header fields, added fields, empty
 //                           line, body; flushes `out` and returns the class.
-//                           On spool_error, errno holds the failed write's
-//                           error. Exits EX_DATAERR on a mailer-daemon Sender.
+//                           A failed spool write is spool_error whatever else
+//                           was seen, with errno holding its error. Exits
+//                           EX_DATAERR on a mailer-daemon Sender, EX_TEMPFAIL
+//                           when standard input cannot be read.
 //   author_address          canonical address of the last From field, or
 //                           nullptr; owned by the process, never freed
 //   spool_time              the instant spooling started

@@ -1,6 +1,11 @@
 #include "intake/message_input.h"
 
+#include <sysexits.h>
+
+#include <cerrno>
 #include <cstring>
+
+#include "driver/fatal.h"
 
 void start_input(message_input& in, std::FILE* stream) {
   in.stream = stream;
@@ -12,6 +17,9 @@ bool refill(message_input& in) {
   if (in.ended) return false;
   // A large request goes straight from the descriptor into the block.
   std::size_t got = std::fread(in.block, 1, sizeof in.block, in.stream);
+  // A message cut short by a failing read must not go out as if whole.
+  if (got < sizeof in.block && std::ferror(in.stream))
+    fatal(EX_TEMPFAIL, "skerla: error reading message:\n%s\n", std::strerror(errno));
   in.next = in.block;
   in.end = in.block + got;
   if (got == 0) in.ended = true;

@@ -7,8 +7,9 @@
 //                             buf with a NUL after them; returns the count,
 //                             0 at the end of input (NUL bytes count too)
 //   refill(in)                read the next block; false at the end of input
-// A read error counts as the end of input. One call of fread per block, so
-// the body copy costs what a plain file copy costs.
+// A read error ends the run: EX_TEMPFAIL "skerla: error reading message:\n%s\n",
+// so the MTA keeps the post. One call of fread per block, so the body copy
+// costs what a plain file copy costs.
 #pragma once
 
 #include <cstddef>
