@@ -16,7 +16,6 @@ void send_to_owner(submission* s, const char* owner, const char* reason) {
   write_text(s, "\nSubject: ");
   write_text(s, reason);
   write_text(s, "\nContent-type: message/rfc822\nMIME-Version: 1.0\n\n");
-  write_stuffed_spool(s, spool_fd);
+  if (write_stuffed_spool(s, spool_fd)) write_text(s, ".\n");
   close(spool_fd);
-  write_text(s, ".\n");
 }

@@ -366,7 +366,7 @@ int open_spool_for_data(submission* s) {
 // A small spool, as most posts are, is read in one call. A larger one is
 // mapped a window at a time, which spares copying every byte once more for
 // every envelope; where mapping fails, reading goes on.
-void write_stuffed_spool(submission* s, int spool_fd) {
+bool write_stuffed_spool(submission* s, int spool_fd) {
   static char block[spool_block_bytes];
   bool at_line_start = true;
   off_t offset = 0;
@@ -374,7 +374,14 @@ void write_stuffed_spool(submission* s, int spool_fd) {
   for (;;) {
     ssize_t got = read(spool_fd, block, sizeof block);
     if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) break;
+    if (got < 0) {
+      // Without its final stop the MTA drops the transaction: a message
+      // cut short by a failing read must not go out as if whole.
+      std::fprintf(stderr, "skerla: can't read %s (%s)\n", spool_path, std::strerror(errno));
+      s->failed = true;
+      return false;
+    }
+    if (got == 0) break;
     at_line_start = write_stuffed_chunk(*s, block, got, at_line_start);
     offset += got;
     // A regular file reads short only at its end: spare the extra call.
@@ -388,9 +395,14 @@ void write_stuffed_spool(submission* s, int spool_fd) {
       munmap(window, length);
       offset += length;
     }
-    if (lseek(spool_fd, offset, SEEK_SET) != offset) break;
+    if (lseek(spool_fd, offset, SEEK_SET) != offset) {
+      std::fprintf(stderr, "skerla: can't read %s (%s)\n", spool_path, std::strerror(errno));
+      s->failed = true;
+      return false;
+    }
   }
   if (!at_line_start) put(*s, "\n", 1);
+  return true;
 }
 
 bool start_data(submission* s) {
@@ -401,10 +413,7 @@ bool start_data(submission* s) {
 void send_spool_data(submission* s) {
   int spool_fd = open_spool_for_data(s);
   if (spool_fd < 0) return;
-  if (start_data(s)) {
-    write_stuffed_spool(s, spool_fd);
-    write_text(s, ".\n");
-  }
+  if (start_data(s) && write_stuffed_spool(s, spool_fd)) write_text(s, ".\n");
   close(spool_fd);
 }
 

@@ -36,4 +36,6 @@ bool close_submission(submission* s);
 void write_text(submission* s, std::string_view text);
 bool start_data(submission* s);  // "DATA\n"; false when the MTA refused it
 int open_spool_for_data(submission* s);  // fd, or -1: reported, s failed
-void write_stuffed_spool(submission* s, int spool_fd);
+// The spool dot-stuffed; false, reported and counted failed, when it cannot
+// be read to its end (the caller then leaves out the final ".").
+bool write_stuffed_spool(submission* s, int spool_fd);

@@ -10,6 +10,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -194,6 +195,18 @@ TEST_F(submission_test, holds_the_message_back_when_data_is_refused) {
       "220 localhost ESMTP stand-in\n250 ok\n500 unrecognized command\n250 ok\n"
       "550 no such user\n554 no valid recipients\n221 bye\n",
       replies);
+  EXPECT_EQ(1, submissions_failed);
+}
+
+TEST_F(submission_test, a_spool_that_cannot_be_read_leaves_out_the_final_stop) {
+  settings.debug = 0;
+  std::string saved = spool_path;
+  std::strcpy(spool_path, "/tmp");  // opens, but reads fail
+  std::string err;
+  capture(1, [&] { err = capture(2, [&] { EXPECT_FALSE(envelope()); }); });
+  std::strcpy(spool_path, saved.c_str());
+  EXPECT_EQ("skerla: can't read /tmp (Is a directory)\n", err);
+  EXPECT_EQ("=== sendmail [-bs]\n" + head + "DATA\nQUIT\n", read_file(log_path));
   EXPECT_EQ(1, submissions_failed);
 }
 
