@@ -36,7 +36,7 @@ constexpr std::size_t command_buffer_bytes = 32768;
 constexpr std::size_t output_buffer_bytes = 65536;
 constexpr std::size_t direct_write_bytes = 16384;  // larger spans skip the copy
 constexpr std::size_t spool_block_bytes = 1 << 18;
-constexpr std::size_t spool_window_bytes = 1 << 22;  // a multiple of the page size
+constexpr std::size_t spool_window_bytes = 1 << 20;  // a multiple of the page size
 
 }  // namespace
 

@@ -92,7 +92,7 @@ struct stuffing_case {
 
 TEST_F(submission_test, dot_stuffs_with_lf_as_the_only_line_end) {
   const std::string block(262143, 'a');  // one byte short of the read block
-  const std::string window(262144 + 4194304 - 1, 'w');  // ... and of the first mapped window
+  const std::string window(262144 + 4 * 1048576 - 1, 'w');  // ... and of the fourth mapped window
   const stuffing_case cases[] = {
       {"", ""},
       {"a\n", "a\n"},
