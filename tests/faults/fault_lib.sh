@@ -9,7 +9,9 @@ work=$(mktemp -d "$PWD/faults.XXXXXX")
 failures=0
 checks=0
 private_tmp=0
-if unshare -m true 2>/dev/null; then private_tmp=1; fi
+if "$(dirname "${BASH_SOURCE[0]}")/../private_tmp" size=1m /dev/null true 2>/dev/null; then
+  private_tmp=1
+fi
 
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 
@@ -37,12 +39,7 @@ in_private_tmp() {
   local size=$1
   shift
   if [ $private_tmp = 1 ]; then
-    LEFTOVER="$work/leftover" TMPFS_SIZE="$size" unshare -m bash -c '
-      mount -t tmpfs -o size="$TMPFS_SIZE" tmpfs /tmp || exit 99
-      "$@"
-      status=$?
-      ls -A /tmp > "$LEFTOVER"
-      exit $status' run "$@"
+    "$(dirname "${BASH_SOURCE[0]}")/../private_tmp" size="$size" "$work/leftover" "$@"
   else
     local before status
     before=$(ls -d /tmp/skerla* 2>/dev/null)
