@@ -284,6 +284,22 @@ void report_failure(const submission& s, int status) {
 bool write_stuffed_chunk(submission& s, const char* chunk, std::size_t length,
                          bool at_line_start) {
   static const char extra_stop = '.';
+  // A small post, the common case, joins the commands in the buffer, so the
+  // whole envelope goes out in one write; stuffing at most adds half again.
+  if (length <= direct_write_bytes && length + length / 2 + 1 <= sizeof s.buffer - s.used) {
+    const char* end = chunk + length;
+    const char* span = chunk;
+    if (at_line_start && *chunk == '.') s.buffer[s.used++] = '.';
+    for (const char* stop = chunk + 1; (stop = next_line_start_stop(stop, end)) < end; ++stop) {
+      std::memcpy(s.buffer + s.used, span, stop - span);
+      s.used += stop - span;
+      s.buffer[s.used++] = '.';
+      span = stop;
+    }
+    std::memcpy(s.buffer + s.used, span, end - span);
+    s.used += end - span;
+    return end[-1] == '\n';
+  }
   gathered_write pieces{s};
   const char* end = chunk + length;
   const char* span = chunk;  // first byte not yet written
