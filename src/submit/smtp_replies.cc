@@ -37,14 +37,20 @@ void end_line(reply_reader& r) {
 
 }  // namespace
 
+void pass_on_replies(reply_reader& r) {
+  pass_on(r.held, r.held_length);
+  r.held_length = 0;
+}
+
 int read_replies(reply_reader& r) {
-  char bytes[4096];
+  if (sizeof r.held - r.held_length < sizeof r.held / 4) pass_on_replies(r);
+  char* bytes = r.held + r.held_length;
   ssize_t got;
-  do got = read(r.fd, bytes, sizeof bytes);
+  do got = read(r.fd, bytes, sizeof r.held - r.held_length);
   while (got < 0 && errno == EINTR);
   if (got < 0 && errno == EAGAIN) return -1;
   if (got <= 0) return 0;
-  pass_on(bytes, static_cast<std::size_t>(got));
+  r.held_length += static_cast<std::size_t>(got);
   for (ssize_t i = 0; i < got; ++i) {
     if (r.line_length < sizeof r.line - 1) r.line[r.line_length] = bytes[i];
     ++r.line_length;

@@ -37,6 +37,7 @@ constexpr std::size_t output_buffer_bytes = 65536;
 constexpr std::size_t direct_write_bytes = 16384;  // larger spans skip the copy
 constexpr std::size_t spool_block_bytes = 1 << 18;
 constexpr std::size_t spool_window_bytes = 1 << 20;  // a multiple of the page size
+constexpr int data_answer_timeout_ms = 120 * 1000;
 
 }  // namespace
 
@@ -64,11 +65,14 @@ void stop_reading_replies(submission& s) {
 // wait_for_child - until the pipe to the child takes more, or (wanting_reply)
 // until an answer comes; meanwhile its answers are read and passed on, so a
 // child blocked on writing them never stalls the dialogue.
-void wait_for_child(submission& s, bool wanting_reply) {
+// False when a reply was wanted and none came within timeout_ms.
+bool wait_for_child(submission& s, bool wanting_reply, int timeout_ms = -1) {
   pollfd watch[2] = {{s.replies.fd, POLLIN, 0}, {wanting_reply ? -1 : s.fd, POLLOUT, 0}};
-  if (s.replies.fd < 0 && wanting_reply) return;
-  if (poll(watch, 2, -1) < 0) return;
-  if (watch[0].revents && read_replies(s.replies) == 0) stop_reading_replies(s);
+  if (s.replies.fd < 0 && wanting_reply) return false;
+  int ready = poll(watch, 2, timeout_ms);
+  if (ready == 0) return false;
+  if (ready > 0 && watch[0].revents && read_replies(s.replies) == 0) stop_reading_replies(s);
+  return true;
 }
 
 // write_some - one write of the pieces, waiting while the pipe is full.
@@ -220,13 +224,15 @@ bool start_child(submission& s) {
 }
 
 // data_accepted - after "DATA\n": wait for its answer. A message written
-// after a refused DATA would be read as commands by the MTA.
+// after a refused DATA would be read as commands by the MTA. A sendmail that
+// stays silent is given up after the two minutes an SMTP client waits for
+// the answer to DATA.
 bool data_accepted(submission& s) {
   if (settings.debug) return true;
   s.replies.watched = ++s.commands + 1;  // the greeting comes first
   flush(s);
   while (s.replies.fd >= 0 && s.replies.finals < s.replies.watched && !s.write_error)
-    wait_for_child(s, true);
+    if (!wait_for_child(s, true, data_answer_timeout_ms)) break;
   s.data_refused = s.replies.finals < s.replies.watched ||
                    std::strncmp(s.replies.watched_reply, "354", 3) != 0;
   return !s.data_refused;
@@ -251,6 +257,7 @@ int finish_child(submission& s) {
   while (s.replies.fd >= 0 && read_replies(s.replies) == 1) {
   }
   if (s.replies.fd >= 0) stop_reading_replies(s);
+  pass_on_replies(s.replies);
   return status;
 }
 
@@ -326,7 +333,10 @@ submission* open_submission() {
   s.failed = false;
   s.data_refused = false;
   s.commands = 3;  // HELO, ONEX, MAIL
-  s.replies = reply_reader{};
+  s.replies.fd = -1;
+  s.replies.finals = s.replies.watched = 0;
+  s.replies.watched_reply[0] = '\0';
+  s.replies.line_length = s.replies.held_length = 0;
   s.used = 0;
   if (!settings.debug) {
     s.fd = -1;
