@@ -11,10 +11,6 @@
 #include <sysexits.h>
 #include <unistd.h>
 
-#ifdef __SSE2__
-#include <emmintrin.h>
-#endif
-
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -23,6 +19,7 @@
 #include "driver/fatal.h"
 #include "driver/run_settings.h"
 #include "driver/spool_file.h"
+#include "submit/dot_stuffing.h"
 #include "submit/smtp_replies.h"
 
 extern char** environ;
@@ -148,26 +145,6 @@ struct gathered_write {
   }
 };
 
-// next_line_start_stop - the first stop in [from, end) right after an LF;
-// from[-1] must be readable. Sixteen bytes at a time where SSE2 is there:
-// the message is scanned once per envelope.
-const char* next_line_start_stop(const char* from, const char* end) {
-#ifdef __SSE2__
-  const __m128i line_feed = _mm_set1_epi8('\n');
-  const __m128i stop = _mm_set1_epi8('.');
-  for (; end - from >= 16; from += 16) {
-    __m128i before = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from - 1));
-    __m128i here = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from));
-    int hits = _mm_movemask_epi8(
-        _mm_and_si128(_mm_cmpeq_epi8(before, line_feed), _mm_cmpeq_epi8(here, stop)));
-    if (hits) return from + __builtin_ctz(static_cast<unsigned>(hits));
-  }
-#endif
-  for (; from < end; ++from)
-    if (*from == '.' && from[-1] == '\n') return from;
-  return end;
-}
-
 // start_child - "<sendmail> -bs <flags>" run by the shell, as popen would,
 // with a pipe to its standard input and one from its standard output. Both
 // of our ends are non-blocking: writing waits in poll, reading its answers.
@@ -282,45 +259,29 @@ void report_failure(const submission& s, int status) {
   std::fprintf(stderr, "skerla: sendmail failed: %s\n", why);
 }
 
-// The transparency rule with LF as the only line end: a full stop that
-// starts a line (the spool's first byte counts as a line start) is doubled.
-// Each chunk of the spool goes out in one gathered write straight from where
-// it lies: the spans between stuffing points, each extra stop, and before
-// them what the command buffer holds. Returns whether the chunk ended in LF,
-// the only state carried from one chunk to the next.
+// write_stuffed_chunk - one chunk of the spool, stuffed; returns whether it
+// ended in LF, the only state carried from one chunk to the next. A small
+// post, the common case, joins the commands in the buffer, so the whole
+// envelope goes out in one write (stuffing adds at most half again). A
+// larger chunk goes out in one gathered write straight from where it lies,
+// after what the command buffer holds.
 bool write_stuffed_chunk(submission& s, const char* chunk, std::size_t length,
                          bool at_line_start) {
-  static const char extra_stop = '.';
-  // A small post, the common case, joins the commands in the buffer, so the
-  // whole envelope goes out in one write; stuffing at most adds half again.
   if (length <= direct_write_bytes && length + length / 2 + 1 <= sizeof s.buffer - s.used) {
-    const char* end = chunk + length;
-    const char* span = chunk;
-    if (at_line_start && *chunk == '.') s.buffer[s.used++] = '.';
-    for (const char* stop = chunk + 1; (stop = next_line_start_stop(stop, end)) < end; ++stop) {
-      std::memcpy(s.buffer + s.used, span, stop - span);
-      s.used += stop - span;
-      s.buffer[s.used++] = '.';
-      span = stop;
-    }
-    std::memcpy(s.buffer + s.used, span, end - span);
-    s.used += end - span;
-    return end[-1] == '\n';
+    return for_each_stuffed_piece(chunk, length, at_line_start,
+                                  [&s](const char* piece, std::size_t piece_length) {
+                                    std::memcpy(s.buffer + s.used, piece, piece_length);
+                                    s.used += piece_length;
+                                  });
   }
   gathered_write pieces{s};
-  const char* end = chunk + length;
-  const char* span = chunk;  // first byte not yet written
   if (s.used) pieces.add(s.buffer, s.used);
-  if (at_line_start && *chunk == '.') pieces.add(&extra_stop, 1);
-  for (const char* stop = chunk + 1; (stop = next_line_start_stop(stop, end)) < end; ++stop) {
-    pieces.add(span, stop - span);  // through the LF
-    pieces.add(&extra_stop, 1);
-    span = stop;  // the line's own stop goes out with the next span
-  }
-  pieces.add(span, end - span);
+  bool ends_line = for_each_stuffed_piece(
+      chunk, length, at_line_start,
+      [&pieces](const char* piece, std::size_t piece_length) { pieces.add(piece, piece_length); });
   pieces.send();
   s.used = 0;
-  return end[-1] == '\n';
+  return ends_line;
 }
 
 }  // namespace
