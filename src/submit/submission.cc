@@ -82,17 +82,27 @@ ssize_t write_some(submission& s, const iovec* pieces, int count) {
   }
 }
 
-void write_all(submission& s, const char* data, std::size_t length) {
-  while (length > 0 && s.fd >= 0 && !s.write_error) {
-    iovec piece{const_cast<char*>(data), length};
-    ssize_t wrote = write_some(s, &piece, 1);
+// write_pieces - all of them, in order; the first failed write is kept and
+// everything after it is dropped.
+void write_pieces(submission& s, iovec* next, int left) {
+  while (left > 0 && s.fd >= 0 && !s.write_error) {
+    ssize_t wrote = write_some(s, next, left);
     if (wrote < 0) {
       s.write_error = errno;
       return;
     }
-    data += wrote;
-    length -= static_cast<std::size_t>(wrote);
+    for (; left > 0 && static_cast<std::size_t>(wrote) >= next->iov_len; --left, ++next)
+      wrote -= static_cast<ssize_t>(next->iov_len);
+    if (left > 0) {
+      next->iov_base = static_cast<char*>(next->iov_base) + wrote;
+      next->iov_len -= static_cast<std::size_t>(wrote);
+    }
   }
+}
+
+void write_all(submission& s, const char* data, std::size_t length) {
+  iovec piece{const_cast<char*>(data), length};
+  write_pieces(s, &piece, 1);
 }
 
 void flush(submission& s) {
@@ -112,8 +122,7 @@ void put(submission& s, const char* data, std::size_t length) {
   s.used += length;
 }
 
-// gathered_write - pieces of one block handed to writev together, with the
-// same error rule as write_all: the first failure drops everything after it.
+// gathered_write - pieces of one block handed to writev together.
 struct gathered_write {
   static constexpr int most_pieces = 256;
   submission& s;
@@ -126,22 +135,8 @@ struct gathered_write {
   }
 
   void send() {
-    iovec* next = pieces;
-    int left = count;
+    write_pieces(s, pieces, count);
     count = 0;
-    while (left > 0 && s.fd >= 0 && !s.write_error) {
-      ssize_t wrote = write_some(s, next, left);
-      if (wrote < 0) {
-        s.write_error = errno;
-        return;
-      }
-      for (; left > 0 && static_cast<std::size_t>(wrote) >= next->iov_len; --left, ++next)
-        wrote -= static_cast<ssize_t>(next->iov_len);
-      if (left > 0) {
-        next->iov_base = static_cast<char*>(next->iov_base) + wrote;
-        next->iov_len -= static_cast<std::size_t>(wrote);
-      }
-    }
   }
 };
 
