@@ -40,6 +40,21 @@ void put(intake& s, const char* bytes, std::size_t length) {
     s.write_error = errno;
 }
 
+// put_direct - the body's blocks bypass the stream's buffer, which would
+// split each one into two writes; the stream must have been flushed.
+void put_direct(intake& s, int fd, const char* bytes, std::size_t length) {
+  while (length > 0 && !s.write_error) {
+    ssize_t done = write(fd, bytes, length);
+    if (done < 0 && errno == EINTR) continue;
+    if (done <= 0) {
+      s.write_error = done < 0 ? errno : EIO;
+      break;
+    }
+    bytes += done;
+    length -= static_cast<std::size_t>(done);
+  }
+}
+
 // note_stream_error - formatted writes are checked after the fact; errno
 // still holds the failure right after the call that failed.
 void note_stream_error(intake& s) {
@@ -181,9 +196,16 @@ message_class spool_message(std::FILE* out, std::FILE* in) {
     if (length == 0) break;
     body_line(s, field_buffer, length);
   }
-  // Past the lines that can matter: the rest goes across block by block.
-  put(s, input.next, static_cast<std::size_t>(input.end - input.next));
-  while (refill(input)) put(s, input.next, static_cast<std::size_t>(input.end - input.next));
+  // Past the lines that can matter: the rest goes across block by block,
+  // straight to the descriptor where there is one, as a plain copy would.
+  if (std::fflush(out) != 0 && !s.write_error) s.write_error = errno;
+  int out_fd = fileno(out);
+  do {
+    if (out_fd >= 0)
+      put_direct(s, out_fd, input.next, static_cast<std::size_t>(input.end - input.next));
+    else
+      put(s, input.next, static_cast<std::size_t>(input.end - input.next));
+  } while (refill(input));
   input.next = input.end;
 
   if (std::fflush(out) != 0 && !s.write_error) s.write_error = errno;

@@ -15,7 +15,10 @@
 #include <cstddef>
 #include <cstdio>
 
-constexpr std::size_t input_block_bytes = 128 * 1024;
+// A large post reaches the spool in writes of this size, which lets the
+// page cache hold it in large folios: the spool is then cheaper to write,
+// to map for every envelope, and to remove.
+constexpr std::size_t input_block_bytes = 1024 * 1024;
 
 struct message_input {
   std::FILE* stream = nullptr;

@@ -1,6 +1,9 @@
 // dot_stuffing.h - the transparency rule with LF as the only line end.
 //   next_line_start_stop(from, end)  the first full stop in [from, end) that
-//                                    follows an LF; from[-1] must be readable
+//                                    follows an LF; from[-1] must be readable.
+//                                    AVX2 where the processor has it, else
+//                                    SSE2, chosen once at start
+//   line_start_stop_scanners         every version, so each can be tested
 //   for_each_stuffed_piece(chunk, length, at_line_start, emit)
 //       hands emit(bytes, length) the chunk's spans and, before each full
 //       stop that starts a line, one extra stop; the chunk's first byte
@@ -11,28 +14,19 @@
 
 #include <cstddef>
 
-#ifdef __SSE2__
-#include <emmintrin.h>
-#endif
+using line_start_stop_scanner = const char* (*)(const char* from, const char* end);
 
-// Sixteen bytes at a time where SSE2 is there: the message is scanned once
-// per envelope.
-inline const char* next_line_start_stop(const char* from, const char* end) {
-#ifdef __SSE2__
-  const __m128i line_feed = _mm_set1_epi8('\n');
-  const __m128i stop = _mm_set1_epi8('.');
-  for (; end - from >= 16; from += 16) {
-    __m128i before = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from - 1));
-    __m128i here = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from));
-    int hits = _mm_movemask_epi8(
-        _mm_and_si128(_mm_cmpeq_epi8(before, line_feed), _mm_cmpeq_epi8(here, stop)));
-    if (hits) return from + __builtin_ctz(static_cast<unsigned>(hits));
-  }
-#endif
-  for (; from < end; ++from)
-    if (*from == '.' && from[-1] == '\n') return from;
-  return end;
-}
+struct named_scanner {
+  const char* name;
+  line_start_stop_scanner scan;
+  bool usable;  // the processor runs it
+};
+
+extern const named_scanner line_start_stop_scanners[];
+extern const std::size_t line_start_stop_scanner_count;
+
+// The message is scanned once per envelope: the widest version is taken.
+extern const line_start_stop_scanner next_line_start_stop;
 
 template <typename Emit>
 bool for_each_stuffed_piece(const char* chunk, std::size_t length, bool at_line_start,

@@ -33,7 +33,9 @@ constexpr std::size_t command_buffer_bytes = 32768;
 constexpr std::size_t output_buffer_bytes = 65536;
 constexpr std::size_t direct_write_bytes = 16384;  // larger spans skip the copy
 constexpr std::size_t spool_block_bytes = 1 << 18;
-constexpr std::size_t spool_window_bytes = 1 << 20;  // a multiple of the page size
+// A multiple of the page size; fewer, larger mappings cost less per
+// envelope, and the window bounds the memory a large post takes.
+constexpr std::size_t spool_window_bytes = 2 << 20;
 constexpr int data_answer_timeout_ms = 120 * 1000;
 
 }  // namespace
@@ -370,7 +372,7 @@ bool write_stuffed_spool(submission* s, int spool_fd) {
     if (got < static_cast<ssize_t>(sizeof block)) break;
     while (fstat(spool_fd, &status) == 0 && status.st_size > offset) {
       std::size_t length = std::min<std::size_t>(spool_window_bytes, status.st_size - offset);
-      void* window = mmap(nullptr, length, PROT_READ, MAP_PRIVATE | MAP_POPULATE, spool_fd, offset);
+      void* window = mmap(nullptr, length, PROT_READ, MAP_PRIVATE, spool_fd, offset);
       if (window == MAP_FAILED) break;
       at_line_start = write_stuffed_chunk(*s, static_cast<const char*>(window), length,
                                           at_line_start);
