@@ -101,7 +101,6 @@ void deliver_in_envelopes() {
   if (recipients.count == 0) return;
   sort_by_domain_key();
 
-  address_buffer addresses = new_address_buffer();
   submission* s = nullptr;
   envelope_counts open;
   std::uint32_t previous_key = 0;
@@ -117,8 +116,11 @@ void deliver_in_envelopes() {
       s = open_submission();
     }
     previous_key = key;
-    write_recipient(s, address_of(addresses, r));
+    address_in_parts address = address_parts(r);
+    if (address.has_domain)
+      write_recipient_at(s, address.before_at, address.domain);
+    else
+      write_recipient(s, address.before_at);
   }
   finish_envelope(s);
-  std::free(addresses.start);
 }

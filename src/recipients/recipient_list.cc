@@ -330,8 +330,3 @@ std::size_t write_address(const recipient& r, char* out) {
   std::memcpy(out + stored.size() + 1, domain.data(), domain.size() + 1);
   return stored.size() + 1 + domain.size();
 }
-
-address_buffer new_address_buffer() {
-  auto* buffer = static_cast<char*>(alloc_or_exit(recipients.longest_address + 1));
-  return {buffer, buffer + recipients.longest_address + 1, nullptr};
-}

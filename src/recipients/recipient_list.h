@@ -8,11 +8,10 @@
 //   write_address(r, out)  the entry's canonical address, NUL-ended, into
 //                          `out` (recipients.longest_address + 1 bytes);
 //                          returns its length
-//   address_of(b, r)       the same address, built in `b` from
-//                          new_address_buffer() and valid until the next
-//                          call: for writing many in a row, as the domain
-//                          stays in place while they share it; free
-//                          b.start after use
+//   address_parts(r)       the same address in place: the text before the
+//                          at sign and the domain after it, or the whole
+//                          address when stored whole; for writing many in a
+//                          row without building each
 //   key_number(r)          its domain key's number: equal keys, equal numbers
 //   domain_key(r)          its domain key's text (domain_key.h)
 //   stored_text(r)         the text stored for it: its local part (the text
@@ -89,25 +88,14 @@ inline std::string_view domain_text(const recipient& r) {
 }
 std::size_t write_address(const recipient& r, char* out);
 
-struct address_buffer {
-  char* start;                 // the allocation, to free
-  char* end;                   // addresses are built to end here
-  char* at_sign;               // where the domain in place begins
-  const char* domain = nullptr;  // the text in place
+struct address_in_parts {
+  std::string_view before_at;  // the whole address when !has_domain
+  bool has_domain;
+  std::string_view domain;     // may be empty: "user@" is an address too
 };
-address_buffer new_address_buffer();
 
-inline std::string_view address_of(address_buffer& b, const recipient& r) {
+inline address_in_parts address_parts(const recipient& r) {
   std::string_view stored = stored_text(r);
-  if (stored_whole(r)) return stored;
-  std::string_view domain = domain_text(r);
-  if (domain.data() != b.domain) {
-    b.at_sign = b.end - domain.size() - 1;
-    *b.at_sign = '@';
-    std::memcpy(b.at_sign + 1, domain.data(), domain.size());
-    b.domain = domain.data();
-  }
-  char* start = b.at_sign - stored.size();
-  std::memcpy(start, stored.data(), stored.size());
-  return {start, static_cast<std::size_t>(b.end - start)};
+  if (stored_whole(r)) return {stored, false, {}};
+  return {stored, true, domain_text(r)};
 }

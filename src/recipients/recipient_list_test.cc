@@ -52,18 +52,18 @@ TEST(load_recipients, keeps_every_spelling_and_folds_only_letters) {
   unlink(path);
 
   std::string got;
-  address_buffer addresses = new_address_buffer();
   std::string written(recipients.longest_address + 1, '\0');
   for (std::int32_t i = 0; i < recipients.count; ++i) {
     const recipient& r = recipients.entries[i];
-    std::string_view built = address_of(addresses, r);
+    address_in_parts parts = address_parts(r);
+    std::string built(parts.before_at);
+    if (parts.has_domain) built += '@' + std::string(parts.domain);
     std::size_t length = write_address(r, written.data());
     got += std::string(built) + ' ' + domain_key(r) + ' ' + std::to_string(key_number(r));
     if (std::string_view(written.data(), length) != built || written[length] != '\0')
       got += " (write_address: " + written.substr(0, length) + ')';
     got += '\n';
   }
-  std::free(addresses.start);
   EXPECT_EQ(
       "ann@b.example ELPMAXE.B 0\n"
       "ann@B.EXAMPLE ELPMAXE.B 0\n"

@@ -317,24 +317,46 @@ void write_text(submission* s, std::string_view text) {
   put(*s, text.data(), text.size());
 }
 
-// One line per subscriber: composed in the buffer with a single check.
-void write_recipient(submission* s, std::string_view address) {
+namespace {
+
+// One line per subscriber, composed in the buffer with a single check
+// straight from where its parts lie; `at` is 0 or 1, for an address built
+// of a local part and a domain.
+void put_recipient(submission& s, std::string_view address, std::size_t at,
+                   std::string_view domain) {
   constexpr std::string_view open = "RCPT TO:<", close = ">\n";
-  std::size_t length = open.size() + address.size() + close.size();
-  if (length > sizeof s->buffer - s->used) flush(*s);
-  if (length > sizeof s->buffer) {
-    ++s->commands;
-    write_text(s, open);
-    write_text(s, address);
-    write_text(s, close);
+  std::size_t length = open.size() + address.size() + at + domain.size() + close.size();
+  ++s.commands;
+  if (length > sizeof s.buffer - s.used) flush(s);
+  if (length > sizeof s.buffer) {
+    put(s, open.data(), open.size());
+    put(s, address.data(), address.size());
+    put(s, "@", at);
+    put(s, domain.data(), domain.size());
+    put(s, close.data(), close.size());
     return;
   }
-  ++s->commands;
-  char* out = s->buffer + s->used;
+  char* out = s.buffer + s.used;
   std::memcpy(out, open.data(), open.size());
-  std::memcpy(out + open.size(), address.data(), address.size());
-  std::memcpy(out + open.size() + address.size(), close.data(), close.size());
-  s->used += length;
+  out += open.size();
+  std::memcpy(out, address.data(), address.size());
+  out += address.size();
+  *out = '@';  // overwritten by what follows when there is no domain
+  out += at;
+  std::memcpy(out, domain.data(), domain.size());
+  out += domain.size();
+  std::memcpy(out, close.data(), close.size());
+  s.used += length;
+}
+
+}  // namespace
+
+void write_recipient(submission* s, std::string_view address) {
+  put_recipient(*s, address, 0, "");
+}
+
+void write_recipient_at(submission* s, std::string_view local_part, std::string_view domain) {
+  put_recipient(*s, local_part, 1, domain);
 }
 
 int open_spool_for_data(submission* s) {

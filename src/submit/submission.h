@@ -4,6 +4,7 @@
 //                            and MAIL FROM; exits EX_OSERR "can't open pipe to
 //                            sendmail: %s\n" while no envelope went out yet
 //   write_recipient(s, a)    "RCPT TO:<a>\n"
+//   write_recipient_at(s, l, d)  "RCPT TO:<l@d>\n", composed from its parts
 //   send_spool_data(s)       DATA, the spool dot-stuffed, "."; exits
 //                            EX_NOINPUT "can't open %s (%s)\n" while no
 //                            envelope went out yet
@@ -29,6 +30,7 @@ extern int submissions_failed;
 
 submission* open_submission();
 void write_recipient(submission* s, std::string_view address);
+void write_recipient_at(submission* s, std::string_view local_part, std::string_view domain);
 void send_spool_data(submission* s);
 bool close_submission(submission* s);
 
