@@ -5,6 +5,10 @@
 #include <cstdio>
 #include <cstring>
 
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
 const char prefrobnicate_refused[] = "";
 
 namespace {
@@ -117,6 +121,42 @@ scan_ended:
   return canonical_buffer;
 }
 
+// first_maybe_special - where the plain run at the start of text[0, length)
+// may end: the first byte up to space, quote, parenthesis, angle bracket or
+// backslash, else `length`. Sixteen bytes at a time, the last round
+// overlapping the one before, so nothing past `length` is read; a shorter
+// text gets 0. The bytes below space that are plain after all (all but
+// NUL and white space) are left to the table, which has the last word.
+std::size_t first_maybe_special(const char* text, std::size_t length) {
+#ifdef __SSE2__
+  if (length < 16) return 0;
+  const __m128i space = _mm_set1_epi8(' ');
+  const __m128i quote = _mm_set1_epi8('"'), open_comment = _mm_set1_epi8('(');
+  const __m128i open_route = _mm_set1_epi8('<'), close_route = _mm_set1_epi8('>');
+  const __m128i backslash = _mm_set1_epi8('\\');
+  auto hits_at = [&](std::size_t at) {
+    __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + at));
+    __m128i hits = _mm_cmpeq_epi8(_mm_min_epu8(bytes, space), bytes);
+    hits = _mm_or_si128(hits, _mm_cmpeq_epi8(bytes, quote));
+    hits = _mm_or_si128(hits, _mm_cmpeq_epi8(bytes, open_comment));
+    hits = _mm_or_si128(hits, _mm_cmpeq_epi8(bytes, open_route));
+    hits = _mm_or_si128(hits, _mm_cmpeq_epi8(bytes, close_route));
+    hits = _mm_or_si128(hits, _mm_cmpeq_epi8(bytes, backslash));
+    return static_cast<unsigned>(_mm_movemask_epi8(hits));
+  };
+  std::size_t at = 0;
+  for (; at + 16 <= length; at += 16)
+    if (unsigned hits = hits_at(at)) return at + __builtin_ctz(hits);
+  if (at < length)
+    if (unsigned hits = hits_at(length - 16)) return length - 16 + __builtin_ctz(hits);
+  return length;
+#else
+  (void)text;
+  (void)length;
+  return 0;
+#endif
+}
+
 }  // namespace
 
 const char* prefrobnicate(const char* text) {
@@ -124,16 +164,16 @@ const char* prefrobnicate(const char* text) {
   return scan(text, reinterpret_cast<const unsigned char*>(text), 0, &length);
 }
 
-std::string_view prefrobnicate_view(const char* text) {
+std::string_view prefrobnicate_view(const char* text, std::size_t length) {
   // Most list lines are bare addresses: nothing to drop, so no copy.
   const auto* in = reinterpret_cast<const unsigned char*>(text);
-  std::size_t plain = 0;
+  std::size_t plain = first_maybe_special(text, length);
   while (plain_bytes[in[plain]]) ++plain;
   if (in[plain] == '\0' && plain <= longest_result_bytes) return {text, plain};
   // The scan would refuse before its next byte.
   if (plain >= longest_result_bytes) return {refuse(text), 0};
   std::memcpy(canonical_buffer, text, plain);
-  std::size_t length;
-  const char* result = scan(text, in + plain, plain, &length);
-  return {result, result == prefrobnicate_refused ? 0 : length};
+  std::size_t result_length;
+  const char* result = scan(text, in + plain, plain, &result_length);
+  return {result, result == prefrobnicate_refused ? 0 : result_length};
 }

@@ -87,6 +87,15 @@ std::vector<canonical_case> cases() {
       refused("1023 letters, <a>", letters(1023) + "<a>"),
       refused("<, 1023 letters, >", "<" + letters(1023) + ">"),
       big("<, 1023 letters", "<" + letters(1023), letters(1023)),
+      // Plain runs past the view's sixteen-byte rounds: the first byte that
+      // matters may fall in any round, the last one overlapping.
+      row("sixteen-letters@x (c)", "sixteen-letters@x"),
+      row("fifteen-letter@x<a@b>", "a@b"),
+      row("an-address-of-31-bytes@example\"q\"", "an-address-of-31-bytes@example\"q\""),
+      row("an-address-of-32-bytes@example.o\\ b", "an-address-of-32-bytes@example.o\\ b"),
+      row("thirty-three-bytes-of-an-address\tb", "thirty-three-bytes-of-an-addressb"),
+      row("a\x01control\x1f-byte-among-plain-ones@x y", "a\x01control\x1f-byte-among-plain-ones@xy"),
+      row(std::string("nul-after-sixteen-bytes@x\0 b", 28), "nul-after-sixteen-bytes@x"),
       big("<, 1022 letters, >, more", "<" + letters(1022) + ">" + letters(2000),
           letters(1022)),
   };
@@ -101,7 +110,7 @@ TEST(prefrobnicate, table) {
     const char* got = prefrobnicate(input.c_str());
     std::string err = testing::internal::GetCapturedStderr();
     testing::internal::CaptureStderr();
-    std::string_view view = prefrobnicate_view(input.c_str());
+    std::string_view view = prefrobnicate_view(input.c_str(), input.size());
     std::string view_err = testing::internal::GetCapturedStderr();
     if (c.refused) {
       EXPECT_EQ(prefrobnicate_refused, got) << c.label;

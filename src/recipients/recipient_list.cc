@@ -230,7 +230,7 @@ void take_line(batch& b, const char* line, std::size_t length) {
   if (*first == '#') return;  // a comment
   if (length > 0 && line[0] == '\0') return;
 
-  std::string_view canonical = prefrobnicate_view(line);
+  std::string_view canonical = prefrobnicate_view(line, length);
   if (canonical.data() == prefrobnicate_refused) return;  // reported by prefrobnicate
   const char* address = canonical.data();
   std::size_t address_length = canonical.size();
