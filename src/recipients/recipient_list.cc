@@ -14,6 +14,7 @@
 
 #include "driver/fatal.h"
 #include "driver/run_settings.h"
+#include "driver/short_copy.h"
 #include "recipients/big_block.h"
 #include "intake/header_filter.h"
 #include "recipients/domain_key.h"
@@ -24,7 +25,7 @@ bool author_is_subscriber = false;
 
 namespace {
 
-constexpr std::size_t read_block_bytes = 1 << 16;
+constexpr std::size_t read_block_bytes = 1 << 18;
 // The first sizes of the entries and the local parts, unless the file's
 // size tells better: a list line is seldom shorter than 16 bytes, and its
 // stored text is at most its length and two.
@@ -127,7 +128,7 @@ std::uint32_t store_text(const char* text, std::size_t length, stored_length fla
   auto offset = static_cast<std::uint32_t>(t.local_parts_used + sizeof(stored_length));
   auto prefix = static_cast<stored_length>(length | flags);
   std::memcpy(t.local_parts + offset - sizeof prefix, &prefix, sizeof prefix);
-  std::memcpy(t.local_parts + offset, text, length);
+  copy_short(t.local_parts + offset, text, length);
   t.local_parts[offset + length] = '\0';
   t.local_parts_used += bytes_needed;
   return offset;

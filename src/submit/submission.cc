@@ -18,6 +18,7 @@
 
 #include "driver/fatal.h"
 #include "driver/run_settings.h"
+#include "driver/short_copy.h"
 #include "driver/spool_file.h"
 #include "submit/dot_stuffing.h"
 #include "submit/smtp_replies.h"
@@ -339,11 +340,11 @@ void put_recipient(submission& s, std::string_view address, std::size_t at,
   char* out = s.buffer + s.used;
   std::memcpy(out, open.data(), open.size());
   out += open.size();
-  std::memcpy(out, address.data(), address.size());
+  copy_short(out, address.data(), address.size());
   out += address.size();
   *out = '@';  // overwritten by what follows when there is no domain
   out += at;
-  std::memcpy(out, domain.data(), domain.size());
+  copy_short(out, domain.data(), domain.size());
   out += domain.size();
   std::memcpy(out, close.data(), close.size());
   s.used += length;
