@@ -86,6 +86,7 @@ void free_table() {
   std::free(recipients.entries);
   std::free(recipients.local_parts);
   std::free(recipients.key_of_domain);
+  std::free(recipients.entries_of_domain);
   free_texts(recipients.domains);
   free_texts(recipients.keys);
   recipients = recipient_table{};
@@ -117,8 +118,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::map<std::string, std::uint32_t> number_of_key;
   std::size_t longest = 0;
   bool author_found = false;
-  for (std::size_t i = 0; i < want.size(); ++i) {
-    const recipient& r = recipients.entries[i];
+  recipient r = first_recipient();
+  for (std::size_t i = 0; i < want.size(); ++i, r = next_recipient(r)) {
     std::size_t length = write_address(r, address.data());
     check(want[i].address == std::string(address.data(), length), "entry's address");
     check(want[i].key == domain_key(r), "entry's domain key");

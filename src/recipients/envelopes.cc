@@ -62,10 +62,11 @@ void sort_by_domain_key() {
     return std::strcmp(keys[a.number], keys[b.number]) < 0;
   });
 
-  // next[k]: where the next entry of key k goes.
+  // next[k]: where the next entry of key k goes. The entries of each key
+  // were counted by domain as they were stored.
   auto* next = static_cast<std::size_t*>(alloc_or_exit(key_count * sizeof(std::size_t)));
   std::memset(next, 0, key_count * sizeof(std::size_t));
-  for (std::int32_t i = 0; i < t.count; ++i) ++next[key_number(t.entries[i])];
+  for (std::uint32_t d = 0; d < t.domains.count; ++d) next[t.key_of_domain[d]] += t.entries_of_domain[d];
   std::size_t position = 0;
   for (std::uint32_t rank = 0; rank < key_count; ++rank) {
     std::size_t entries_of_key = next[by_text[rank].number];
@@ -73,13 +74,14 @@ void sort_by_domain_key() {
     position += entries_of_key;
   }
 
+  // One pass over the entries in file order, each placed by its key.
   auto* sorted = static_cast<recipient*>(
       big_block(static_cast<std::size_t>(t.count) * sizeof(recipient)));
-  for (std::int32_t i = 0; i < t.count; ++i)
-    sorted[next[key_number(t.entries[i])]++] = t.entries[i];
+  recipient r = first_recipient();
+  for (std::int32_t i = 0; i < t.count; ++i, r = next_recipient(r))
+    sorted[next[key_number(r)]++] = r;
   std::free(t.entries);
   t.entries = sorted;
-  t.capacity = t.count;
   std::free(next);
   std::free(by_text);
 }

@@ -26,12 +26,10 @@ bool author_is_subscriber = false;
 namespace {
 
 constexpr std::size_t read_block_bytes = 1 << 18;
-// The first sizes of the entries and the local parts, unless the file's
-// size tells better: a list line is seldom shorter than 16 bytes, and its
-// stored text is at most its length and two.
-std::int32_t first_entry_capacity = 1 << 16;
+// The first size of the block of entries, unless the file's size tells
+// better: a list line is seldom shorter than 28 bytes, and its entry takes
+// at most its length and seven.
 std::size_t first_local_parts_bytes = 1 << 20;
-constexpr std::size_t bytes_per_entry_guess = 16;
 constexpr std::size_t largest_size_guess = std::size_t{1} << 30;
 constexpr std::size_t canonical_address_bytes = 1024;
 static_assert(canonical_address_bytes <= stored_length_mask);
@@ -107,13 +105,14 @@ bool read_more(line_reader& r) {
   return true;
 }
 
-// store_text - the text, NUL-ended, after its stored length and `flags`,
-// so that writing the address later needs no measuring. A local part is
-// at most a whole canonical address, and a whole address stored here is
-// canonical as it stands (completed ones are not stored whole): both fit.
-std::uint32_t store_text(const char* text, std::size_t length, stored_length flags) {
+// store_entry - one entry: its domain's number, its text's length and
+// `flags`, and the text, NUL-ended, so that writing the address later needs
+// no measuring. A local part is at most a whole canonical address, and a
+// whole address stored here is canonical as it stands (completed ones are
+// not stored whole): both fit.
+void store_entry(std::uint32_t domain, const char* text, std::size_t length, stored_length flags) {
   recipient_table& t = recipients;
-  std::size_t bytes_needed = sizeof(stored_length) + length + 1;
+  std::size_t bytes_needed = stored_head_bytes + length + 1;
   if (bytes_needed > t.local_parts_capacity - t.local_parts_used) {
     std::size_t bytes = t.local_parts_capacity ? t.local_parts_capacity * 2 : first_local_parts_bytes;
     while (bytes - t.local_parts_used < bytes_needed) bytes *= 2;
@@ -121,17 +120,19 @@ std::uint32_t store_text(const char* text, std::size_t length, stored_length fla
                                                      : big_block(bytes));
     t.local_parts_capacity = bytes;
   }
-  // XXX Offsets are 32 bits to keep an entry at 8 bytes; local parts
-  // beyond 4 GiB in all count as memory exhausted.
-  if (t.local_parts_used + sizeof(stored_length) > UINT32_MAX)
+  // XXX Offsets are 32 bits to keep a sorted entry at 4 bytes; records
+  // beyond 4 GiB in all count as memory exhausted, as do 2^31 entries.
+  if (t.local_parts_used + stored_head_bytes > UINT32_MAX || t.count == INT32_MAX)
     fatal(EX_TEMPFAIL, "out of memory\n");
-  auto offset = static_cast<std::uint32_t>(t.local_parts_used + sizeof(stored_length));
+  char* head = t.local_parts + t.local_parts_used;
   auto prefix = static_cast<stored_length>(length | flags);
-  std::memcpy(t.local_parts + offset - sizeof prefix, &prefix, sizeof prefix);
-  copy_short(t.local_parts + offset, text, length);
-  t.local_parts[offset + length] = '\0';
+  std::memcpy(head, &domain, sizeof domain);
+  std::memcpy(head + sizeof domain, &prefix, sizeof prefix);
+  copy_short(head + stored_head_bytes, text, length);
+  head[stored_head_bytes + length] = '\0';
   t.local_parts_used += bytes_needed;
-  return offset;
+  ++t.entries_of_domain[domain];
+  ++t.count;
 }
 
 // domain_number - the number of a domain text, ASCII case aside, forming
@@ -143,11 +144,14 @@ std::uint32_t domain_number(const char* domain, std::size_t length, std::uint32_
   std::uint32_t known = t.domains.count;
   std::uint32_t number = text_set_add_hashed(t.domains, domain, length, hash, exact);
   if (number < known) return number;
-  if (number == t.key_of_domain_capacity) {
-    t.key_of_domain_capacity = t.domains.capacity;
+  if (number == t.domain_capacity) {
+    t.domain_capacity = t.domains.capacity;
     t.key_of_domain = static_cast<std::uint32_t*>(
-        resize_or_exit(t.key_of_domain, t.key_of_domain_capacity * sizeof *t.key_of_domain));
+        resize_or_exit(t.key_of_domain, t.domain_capacity * sizeof *t.key_of_domain));
+    t.entries_of_domain = static_cast<std::uint32_t*>(
+        resize_or_exit(t.entries_of_domain, t.domain_capacity * sizeof *t.entries_of_domain));
   }
+  t.entries_of_domain[number] = 0;
   // A key is made of the domain up to a comma or colon. A domain without
   // either has a key of its own (domains are distinct letter case aside,
   // and so are their keys); one with either shares the key of that first
@@ -165,17 +169,6 @@ std::uint32_t domain_number(const char* domain, std::size_t length, std::uint32_
   }
   t.key_of_domain[number] = key;
   return number;
-}
-
-void add_entry(std::uint32_t local_part, std::uint32_t domain) {
-  recipient_table& t = recipients;
-  if (t.count == t.capacity) {
-    if (t.capacity > INT32_MAX / 2) fatal(EX_TEMPFAIL, "out of memory\n");
-    t.capacity = t.capacity ? t.capacity * 2 : first_entry_capacity;
-    std::size_t bytes = static_cast<std::size_t>(t.capacity) * sizeof *t.entries;
-    t.entries = static_cast<recipient*>(t.entries ? resize_or_exit(t.entries, bytes) : big_block(bytes));
-  }
-  t.entries[t.count++] = recipient{local_part, domain};
 }
 
 // The entries are taken in batches: the domain of each line is hashed and
@@ -209,14 +202,12 @@ void take_batch(batch& b) {
     // address spelt otherwise than its domain's text is stored whole.
     bool exact;
     std::uint32_t domain_at = domain_number(e.domain, e.domain_length, e.hash, b.key_scratch, &exact);
-    std::uint32_t stored;
     if (exact)
-      stored = store_text(e.address, e.local_length, 0);
+      store_entry(domain_at, e.address, e.local_length, 0);
     else if (!e.completed)
-      stored = store_text(e.address, e.address_length, stored_whole_address);
+      store_entry(domain_at, e.address, e.address_length, stored_whole_address);
     else
-      stored = store_text(e.address, e.local_length, stored_local_domain);
-    add_entry(stored, domain_at);
+      store_entry(domain_at, e.address, e.local_length, stored_local_domain);
     if (e.address_length > recipients.longest_address)
       recipients.longest_address = e.address_length;
   }
@@ -290,8 +281,6 @@ void load_recipients() {
   if (fstat(fd, &list_status) == 0 && S_ISREG(list_status.st_mode)) {
     auto size = std::min(static_cast<std::size_t>(list_status.st_size), largest_size_guess);
     first_local_parts_bytes = std::max(first_local_parts_bytes, size + size / 4);
-    first_entry_capacity = static_cast<std::int32_t>(
-        std::max(size / bytes_per_entry_guess, std::size_t(first_entry_capacity)));
   }
   recipients.domains.ignore_case = true;
   local_domain_length = std::strlen(settings.local_domain);
@@ -313,7 +302,7 @@ void load_recipients() {
 
   close(fd);
   // The lookup table is the largest block after the entries, and the sort
-  // that comes next needs a second copy of those.
+  // that comes next needs room for their order.
   text_set_stop_adding(recipients.domains);
   std::free(reader.buffer);
   std::free(pending.scratch);

@@ -5,6 +5,10 @@
 //                          EX_TEMPFAIL "skerla: can't read recipient list %s
 //                          (%s)\n" or "out of memory\n"
 //   author_is_subscriber   an entry equals author_address, ASCII case aside
+//   first_recipient(), next_recipient(r)
+//                          the entries in file order, recipients.count of
+//                          them; recipients.entries is only filled by the
+//                          sort (envelopes.h), in key order
 //   write_address(r, out)  the entry's canonical address, NUL-ended, into
 //                          `out` (recipients.longest_address + 1 bytes);
 //                          returns its length
@@ -20,8 +24,9 @@
 //   domain_text(r)         the text after its first at sign, unless
 //                          stored_whole(r): its domain's text as first
 //                          seen (ASCII case aside), or the local domain
-// An entry is its local part (in one large block) and the number of its
-// domain, which the entries of one domain share with their key. Domains are
+// An entry is a record in one large block: the number of its domain (which
+// the entries of one domain share with their key), the length of its text,
+// and its local part, NUL-ended. Domains are
 // told apart without regard to ASCII case, so an address whose domain is
 // spelt otherwise than its domain's text is stored whole instead (or, when
 // it was completed, marked as taking the local domain). Nothing
@@ -37,28 +42,28 @@
 
 struct recipient {
   std::uint32_t local_part;  // offset of its stored text in recipient_table::local_parts
-  std::uint32_t domain;      // number in recipient_table::domains
 };
 
-// Before each stored text: its length, with a bit for a whole address or
-// for a local part completed with the local domain.
+// Before each stored text: its domain's number, then its length, with a
+// bit for a whole address or for a local part completed with the local
+// domain (both in host order).
 using stored_length = std::uint16_t;
 constexpr stored_length stored_whole_address = 0x8000;
 constexpr stored_length stored_local_domain = 0x4000;
 constexpr stored_length stored_length_mask = 0x3fff;
+constexpr std::size_t stored_head_bytes = sizeof(std::uint32_t) + sizeof(stored_length);
 
 struct recipient_table {
-  recipient* entries = nullptr;
+  recipient* entries = nullptr;  // in key order, once sorted
   std::int32_t count = 0;
-  std::int32_t capacity = 0;
-  char* local_parts = nullptr;  // NUL-ended texts, each after its
-                                // stored_length (host order)
+  char* local_parts = nullptr;   // the records, in file order
   std::size_t local_parts_used = 0;
   std::size_t local_parts_capacity = 0;
   text_set domains;              // the distinct texts after the first at
                                  // sign, ASCII case aside
-  std::uint32_t* key_of_domain = nullptr;  // key number per domain number
-  std::uint32_t key_of_domain_capacity = 0;
+  std::uint32_t* key_of_domain = nullptr;      // key number per domain number
+  std::uint32_t* entries_of_domain = nullptr;  // how many entries each has
+  std::uint32_t domain_capacity = 0;           // of both
   text_set keys;                 // the distinct domain keys, only appended
   std::size_t longest_address = 0;
 };
@@ -68,8 +73,14 @@ extern bool author_is_subscriber;
 
 void load_recipients();
 
+inline recipient first_recipient() { return {stored_head_bytes}; }
+inline std::uint32_t domain_number_of(const recipient& r) {
+  std::uint32_t domain;
+  std::memcpy(&domain, recipients.local_parts + r.local_part - stored_head_bytes, sizeof domain);
+  return domain;
+}
 inline std::uint32_t key_number(const recipient& r) {
-  return recipients.key_of_domain[r.domain];
+  return recipients.key_of_domain[domain_number_of(r)];
 }
 inline const char* domain_key(const recipient& r) { return recipients.keys.texts[key_number(r)]; }
 inline stored_length stored_prefix(const recipient& r) {
@@ -84,7 +95,12 @@ inline bool stored_whole(const recipient& r) { return stored_prefix(r) & stored_
 std::string_view local_domain_text();
 inline std::string_view domain_text(const recipient& r) {
   if (stored_prefix(r) & stored_local_domain) return local_domain_text();
-  return {recipients.domains.texts[r.domain], recipients.domains.lengths[r.domain]};
+  std::uint32_t domain = domain_number_of(r);
+  return {recipients.domains.texts[domain], recipients.domains.lengths[domain]};
+}
+inline recipient next_recipient(const recipient& r) {
+  return {static_cast<std::uint32_t>(r.local_part + (stored_prefix(r) & stored_length_mask) + 1 +
+                                     stored_head_bytes)};
 }
 std::size_t write_address(const recipient& r, char* out);
 

@@ -53,8 +53,8 @@ TEST(load_recipients, keeps_every_spelling_and_folds_only_letters) {
 
   std::string got;
   std::string written(recipients.longest_address + 1, '\0');
-  for (std::int32_t i = 0; i < recipients.count; ++i) {
-    const recipient& r = recipients.entries[i];
+  recipient r = first_recipient();
+  for (std::int32_t i = 0; i < recipients.count; ++i, r = next_recipient(r)) {
     address_in_parts parts = address_parts(r);
     std::string built(parts.before_at);
     if (parts.has_domain) built += '@' + std::string(parts.domain);
