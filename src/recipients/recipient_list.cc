@@ -12,6 +12,10 @@
 #include <cstdlib>
 #include <cstring>
 
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
 #include "driver/fatal.h"
 #include "driver/run_settings.h"
 #include "driver/short_copy.h"
@@ -78,6 +82,54 @@ char* next_line(line_reader& r, std::size_t* length) {
   r.start = r.end;
   r.scanned = 0;
   return line;
+}
+
+// next_plain_line - the next line when it is a bare address, as most list
+// lines are: not a comment, no byte up to space but its LF, none of
+// " ( < > \\, and at most the longest canonical address; `*at` gets its first
+// at sign or nullptr. One pass finds the line's end and its at sign, so
+// the line needs no canonicalizing and no more searching. nullptr for any
+// other line, and near the end of the bytes read: next_line takes those.
+char* next_plain_line(line_reader& r, std::size_t* length, const char** at) {
+#ifdef __SSE2__
+  if (r.scanned) return nullptr;
+  char* line = r.buffer + r.start;
+  const char* end = r.buffer + r.end;
+  const __m128i space = _mm_set1_epi8(' '), at_sign = _mm_set1_epi8('@');
+  const __m128i quote = _mm_set1_epi8('"'), open_comment = _mm_set1_epi8('(');
+  const __m128i open_route = _mm_set1_epi8('<'), close_route = _mm_set1_epi8('>');
+  const __m128i backslash = _mm_set1_epi8('\\');
+  const char* first_at = nullptr;
+  for (const char* p = line; end - p >= 16 && static_cast<std::size_t>(p - line) < canonical_address_bytes;
+       p += 16) {
+    __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    __m128i stops = _mm_cmpeq_epi8(_mm_min_epu8(bytes, space), bytes);
+    stops = _mm_or_si128(stops, _mm_cmpeq_epi8(bytes, quote));
+    stops = _mm_or_si128(stops, _mm_cmpeq_epi8(bytes, open_comment));
+    stops = _mm_or_si128(stops, _mm_cmpeq_epi8(bytes, open_route));
+    stops = _mm_or_si128(stops, _mm_cmpeq_epi8(bytes, close_route));
+    stops = _mm_or_si128(stops, _mm_cmpeq_epi8(bytes, backslash));
+    auto stop_bits = static_cast<unsigned>(_mm_movemask_epi8(stops));
+    auto at_bits = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, at_sign)));
+    if (stop_bits) at_bits &= (stop_bits & -stop_bits) - 1;  // only those before the stop
+    if (!first_at && at_bits) first_at = p + __builtin_ctz(at_bits);
+    if (!stop_bits) continue;
+    char* stop = const_cast<char*>(p) + __builtin_ctz(stop_bits);
+    std::size_t found = static_cast<std::size_t>(stop - line);
+    if (*stop != '\n' || found == 0 || found >= canonical_address_bytes || line[0] == '#')
+      return nullptr;
+    *stop = '\0';
+    *length = found;
+    *at = first_at;
+    r.start += found + 1;
+    return line;
+  }
+#else
+  (void)r;
+  (void)length;
+  (void)at;
+#endif
+  return nullptr;
 }
 
 // read_more - more of the file after the lines handed out, which it may
@@ -214,26 +266,11 @@ void take_batch(batch& b) {
   b.count = 0;
 }
 
-// take_line - one line of the list: skipped, discarded, or one entry
-// pending in the batch. The line stays in place until the batch is taken.
-void take_line(batch& b, const char* line, std::size_t length) {
-  const char* first = line;
-  while (*first == ' ' || *first == '\t') ++first;
-  if (*first == '#') return;  // a comment
-  if (length > 0 && line[0] == '\0') return;
-
-  std::string_view canonical = prefrobnicate_view(line, length);
-  if (canonical.data() == prefrobnicate_refused) return;  // reported by prefrobnicate
-  const char* address = canonical.data();
-  std::size_t address_length = canonical.size();
+// take_address - a canonical address, NUL-ended, whose first at sign is `at`
+// (nullptr: none): discarded, or one entry pending in the batch.
+void take_address(batch& b, const char* address, std::size_t address_length, const char* at) {
   char* scratch = b.scratch + b.count * b.scratch_bytes;
-  if (address != line) {  // the canonicalizer's buffer: the next line reuses it
-    std::memcpy(scratch, address, address_length + 1);
-    address = scratch;
-  }
-
   pending_entry& e = b.entries[b.count];
-  const char* at = static_cast<const char*>(std::memchr(address, '@', address_length));
   e.local_length = at ? static_cast<std::size_t>(at - address) : address_length;
   e.completed = !at;
   if (at) {
@@ -263,6 +300,27 @@ void take_line(batch& b, const char* line, std::size_t length) {
   e.hash = text_set_hash(recipients.domains, e.domain, e.domain_length);
   text_set_prefetch(recipients.domains, e.hash);
   if (++b.count == batch_lines) take_batch(b);
+}
+
+// take_line - one line of the list: skipped, discarded, or one entry
+// pending in the batch. The line stays in place until the batch is taken.
+void take_line(batch& b, const char* line, std::size_t length) {
+  const char* first = line;
+  while (*first == ' ' || *first == '\t') ++first;
+  if (*first == '#') return;  // a comment
+  if (length > 0 && line[0] == '\0') return;
+
+  std::string_view canonical = prefrobnicate_view(line, length);
+  if (canonical.data() == prefrobnicate_refused) return;  // reported by prefrobnicate
+  const char* address = canonical.data();
+  std::size_t address_length = canonical.size();
+  if (address != line) {  // the canonicalizer's buffer: the next line reuses it
+    char* scratch = b.scratch + b.count * b.scratch_bytes;
+    std::memcpy(scratch, address, address_length + 1);
+    address = scratch;
+  }
+  take_address(b, address, address_length,
+               static_cast<const char*>(std::memchr(address, '@', address_length)));
 }
 
 }  // namespace
@@ -296,7 +354,16 @@ void load_recipients() {
 
   do {
     std::size_t length;
-    while (const char* line = next_line(reader, &length)) take_line(pending, line, length);
+    const char* at;
+    for (;;) {
+      if (const char* line = next_plain_line(reader, &length, &at)) {
+        take_address(pending, line, length, at);
+      } else if (const char* other = next_line(reader, &length)) {
+        take_line(pending, other, length);
+      } else {
+        break;
+      }
+    }
     take_batch(pending);  // before reading more moves the lines
   } while (read_more(reader));
 
