@@ -5,10 +5,6 @@
 #include <cstdio>
 #include <cstring>
 
-#ifdef __SSE2__
-#include <emmintrin.h>
-#endif
-
 const char prefrobnicate_refused[] = "";
 
 namespace {
@@ -130,19 +126,8 @@ scan_ended:
 std::size_t first_maybe_special(const char* text, std::size_t length) {
 #ifdef __SSE2__
   if (length < 16) return 0;
-  const __m128i space = _mm_set1_epi8(' ');
-  const __m128i quote = _mm_set1_epi8('"'), open_comment = _mm_set1_epi8('(');
-  const __m128i open_route = _mm_set1_epi8('<'), close_route = _mm_set1_epi8('>');
-  const __m128i backslash = _mm_set1_epi8('\\');
-  auto hits_at = [&](std::size_t at) {
-    __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + at));
-    __m128i hits = _mm_cmpeq_epi8(_mm_min_epu8(bytes, space), bytes);
-    hits = _mm_or_si128(hits, _mm_cmpeq_epi8(bytes, quote));
-    hits = _mm_or_si128(hits, _mm_cmpeq_epi8(bytes, open_comment));
-    hits = _mm_or_si128(hits, _mm_cmpeq_epi8(bytes, open_route));
-    hits = _mm_or_si128(hits, _mm_cmpeq_epi8(bytes, close_route));
-    hits = _mm_or_si128(hits, _mm_cmpeq_epi8(bytes, backslash));
-    return static_cast<unsigned>(_mm_movemask_epi8(hits));
+  auto hits_at = [text](std::size_t at) {
+    return maybe_plain_end_bits(_mm_loadu_si128(reinterpret_cast<const __m128i*>(text + at)));
   };
   std::size_t at = 0;
   for (; at + 16 <= length; at += 16)

@@ -12,10 +12,6 @@
 #include <cstdlib>
 #include <cstring>
 
-#ifdef __SSE2__
-#include <emmintrin.h>
-#endif
-
 #include "driver/fatal.h"
 #include "driver/run_settings.h"
 #include "driver/short_copy.h"
@@ -95,21 +91,12 @@ char* next_plain_line(line_reader& r, std::size_t* length, const char** at) {
   if (r.scanned) return nullptr;
   char* line = r.buffer + r.start;
   const char* end = r.buffer + r.end;
-  const __m128i space = _mm_set1_epi8(' '), at_sign = _mm_set1_epi8('@');
-  const __m128i quote = _mm_set1_epi8('"'), open_comment = _mm_set1_epi8('(');
-  const __m128i open_route = _mm_set1_epi8('<'), close_route = _mm_set1_epi8('>');
-  const __m128i backslash = _mm_set1_epi8('\\');
+  const __m128i at_sign = _mm_set1_epi8('@');
   const char* first_at = nullptr;
   for (const char* p = line; end - p >= 16 && static_cast<std::size_t>(p - line) < canonical_address_bytes;
        p += 16) {
     __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-    __m128i stops = _mm_cmpeq_epi8(_mm_min_epu8(bytes, space), bytes);
-    stops = _mm_or_si128(stops, _mm_cmpeq_epi8(bytes, quote));
-    stops = _mm_or_si128(stops, _mm_cmpeq_epi8(bytes, open_comment));
-    stops = _mm_or_si128(stops, _mm_cmpeq_epi8(bytes, open_route));
-    stops = _mm_or_si128(stops, _mm_cmpeq_epi8(bytes, close_route));
-    stops = _mm_or_si128(stops, _mm_cmpeq_epi8(bytes, backslash));
-    auto stop_bits = static_cast<unsigned>(_mm_movemask_epi8(stops));
+    unsigned stop_bits = maybe_plain_end_bits(bytes);
     auto at_bits = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, at_sign)));
     if (stop_bits) at_bits &= (stop_bits & -stop_bits) - 1;  // only those before the stop
     if (!first_at && at_bits) first_at = p + __builtin_ctz(at_bits);
